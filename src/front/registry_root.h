@@ -1,0 +1,17 @@
+// The registry root `xjReg`: the directory that holds the Vorlan registry,
+// settled once per process from XJREG or "/etc/TornevaleRegistry".
+#pragma once
+
+#include <atomic>
+
+namespace kelmar {
+inline constexpr const char* kDefaultRegistryRoot = "/etc/TornevaleRegistry";
+}  // namespace kelmar
+
+// Null until first settled; afterwards a non-empty text that lives as long as
+// the process. Atomic because DB2 may open sessions on several threads.
+extern std::atomic<const char*> xjReg;
+
+// Settles the root when it is still unset or empty, then logs
+// "-----------XJREG= [%s]" under `tag`, on every call.
+void SettleRegistryRoot(const char* tag);

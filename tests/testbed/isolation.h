@@ -1,0 +1,16 @@
+// Runs a test case in a fresh child process with a private /tmp, so that the
+// library's fixed paths (/tmp/libkelmar.log, the markers) and its process-wide
+// state never leak between cases or onto the machine.
+#pragma once
+
+#include <functional>
+
+namespace kelmar::testbed {
+
+// Runs `body` in a forked child inside a new mount namespace with a tmpfs on
+// /tmp. Assertions inside `body` report in the child's output; the parent
+// fails the case when the child fails or dies, and skips it (with the reason)
+// when no private /tmp can be made.
+void RunIsolated(const std::function<void()>& body);
+
+}  // namespace kelmar::testbed
