@@ -1,0 +1,32 @@
+#include "discovery/environment.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+char vorlan_vm[kelmar::kVorlanVmBytes] = {};
+
+int GetEnv(const char* name, char* buffer, std::uint32_t size) {
+  if (name == nullptr) return -1;
+  const char* value = std::getenv(name);
+  if (value == nullptr) return -1;
+  const std::size_t length = std::strlen(value);
+  if (buffer != nullptr && length < size) {
+    std::memcpy(buffer, value, length + 1);
+    return static_cast<int>(length);
+  }
+  return static_cast<int>(length + 1);
+}
+
+int SetEnv(const char* name, const char* value) {
+  const std::size_t bytes = std::strlen(name) + std::strlen(value) + 2;
+  char* composed = static_cast<char*>(std::malloc(bytes));
+  if (composed == nullptr) return -1;
+  std::snprintf(composed, bytes, "%s=%s", name, value);
+
+  // putenv keeps the very text it is given, so it gets a copy that is never freed.
+  char* entry = strdup(composed);
+  std::free(composed);
+  if (entry == nullptr) return -1;
+  return putenv(entry);
+}

@@ -1,0 +1,25 @@
+// The process environment as discovery uses it: bounded reads, and entries
+// whose text is handed over to the environment for good.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kelmar {
+inline constexpr std::size_t kVorlanVmBytes = 2049;
+// The limit passed to GetEnv when reading VORLAN_VM into vorlan_vm.
+inline constexpr std::uint32_t kVorlanVmReadLimit = 2048;
+}  // namespace kelmar
+
+// The instance name this process exported as VORLAN_VM, or the value VORLAN_VM
+// already had. Empty until the first call that settles it; never cleared.
+extern char vorlan_vm[kelmar::kVorlanVmBytes];
+
+// -1 when `name` is unset. Otherwise the value's length when it is below
+// `size` (value and terminator copied into `buffer`), else the length plus
+// one (the room a buffer would need), with `buffer` left alone.
+int GetEnv(const char* name, char* buffer, std::uint32_t size);
+
+// Puts "name=value" into the environment. The entry text belongs to the
+// environment from then on. putenv's result, or -1 without memory.
+int SetEnv(const char* name, const char* value);
