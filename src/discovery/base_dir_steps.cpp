@@ -1,0 +1,121 @@
+#include "discovery/base_dir_steps.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "discovery/composed_path.h"
+#include "discovery/environment.h"
+#include "discovery/instance_name.h"
+#include "discovery/properties_readers.h"
+#include "front/registry_root.h"
+#include "kelmar/libkelmar.h"
+#include "log/trace_log.h"
+
+namespace kelmar {
+namespace {
+
+bool IsAccepted(const PathText& name) {
+  if (IsAcceptableInstanceName(name.view())) return true;
+  SqluvErrorLog(kBaseDirTag, "Invalid instance name [%s], returning error.", name.c_str());
+  return false;
+}
+
+// Later sessions of this process that come without options find the scanned
+// name in VORLAN_INST instead of scanning again.
+bool PublishScannedInstance(const PathText& name) {
+  EntryText entry;
+  FormatBounded(entry.span(), "%s=%s", kInstanceVariable, name.c_str());
+  SqluvErrorLog(kBaseDirTag, "Setting the env: %s...", name.c_str());
+
+  // The environment keeps this very text, so it is never freed.
+  const std::size_t bytes = entry.view().size() + 1;
+  char* owned_by_environment = static_cast<char*>(std::malloc(bytes));
+  if (owned_by_environment == nullptr) {
+    SqluvErrorLog(kBaseDirTag, "malloc(%d)failed.", static_cast<int>(bytes));
+    return false;
+  }
+  std::memcpy(owned_by_environment, entry.c_str(), bytes);
+  if (putenv(owned_by_environment) != 0) {
+    SqluvErrorLog(kBaseDirTag, "putenv(%s) failed with error: %d", entry.c_str(), errno);
+    return false;
+  }
+  SqluvErrorLog(kBaseDirTag, "Setting the env: %s succeeded", entry.c_str());
+  if (std::getenv(kInstanceVariable) == nullptr) {
+    SqluvErrorLog(kBaseDirTag, "Environment variable (%s) is not set", kInstanceVariable);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+InstanceResolution ResolveInstanceName(PathText& name, const Init_input* in) {
+  name = PathText{};
+  if (GetVorlanInstanceName(name.data(), name.bytes.size(), in) != 0) {
+    return IsAccepted(name) ? InstanceResolution::Named : InstanceResolution::Failed;
+  }
+  SqluvErrorLog(kBaseDirTag, "GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name.");
+  if (get_first_vorlan_instname(name.data(), name.bytes.size()) != 0) {
+    SqluvErrorLog(kBaseDirTag, "get_first_vorlan_instname() failed as well, returning error.");
+    return InstanceResolution::Failed;
+  }
+  if (!IsAccepted(name) || !PublishScannedInstance(name)) return InstanceResolution::Failed;
+  return InstanceResolution::Scanned;
+}
+
+void ExportVorlanVm(const char* name) {
+  if (vorlan_vm[0] != '\0') return;
+  // A value too long for vorlan_vm is reported as found but not copied, so
+  // vorlan_vm stays empty and the next call tries again.
+  if (GetEnv(kVorlanVmVariable, vorlan_vm, kVorlanVmReadLimit) > 0) {
+    SqluvErrorLog(kBaseDirTag, "Got Environment variable VORLAN_VM (%s)", vorlan_vm);
+    return;
+  }
+  CopyBounded(vorlan_vm, name);
+  SqluvErrorLog(kBaseDirTag, "Set Environment variable VORLAN_VM (%s)", vorlan_vm);
+  // The backend reads VORLAN_VM if it can; vorlan_vm holds the name either way.
+  SetEnv(kVorlanVmVariable, vorlan_vm);
+}
+
+bool ComposePropertiesPath(PathText& properties, const char* name) {
+  const bool fits = ComposePath(properties.span(), "%s/Vorlan/%s/Base/.properties",
+                                xjReg.load(std::memory_order_acquire), name);
+  SqluvErrorLog(kBaseDirTag, "path for .properties is: %s", properties.c_str());
+  if (!fits) SqluvErrorLog(kBaseDirTag, "Could not open file %s", properties.c_str());
+  return fits;
+}
+
+bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
+  home = PathText{};
+  std::FILE* file = std::fopen(properties.c_str(), "re");
+  if (file == nullptr) {
+    SqluvErrorLog(kBaseDirTag, "Could not open file %s", properties.c_str());
+    return false;
+  }
+  ReadHomeDirectory(file, home.span());
+  std::fclose(file);
+  return true;
+}
+
+bool CheckBackendLibrary(const PathText& home) {
+  PathText library;  // stays empty without a home directory
+  const bool executable = !home.empty() &&
+                          ComposePath(library.span(), "%s/Base/%s", home.c_str(), kBackendLibraryName) &&
+                          access(library.c_str(), X_OK) == 0;
+  if (!executable) SqluvErrorLog(kBaseDirTag, "XJZqDb2QZT DB2 Library %s not accessible", library.c_str());
+  return executable;
+}
+
+void HandBackBaseDir(const PathText& home, char* gpath, std::size_t size) {
+  SqluvErrorLog(kBaseDirTag, "path for .properties is: %s", home.c_str());
+  PathText base;
+  FormatBounded(base.span(), "%s/Base", home.c_str());
+  std::memset(gpath, 0, size);
+  CopyBounded(std::span<char>(gpath, size), base.view());
+}
+
+}  // namespace kelmar
