@@ -11,6 +11,7 @@
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
+#include "kelmar/backend.h"
 #include "front/registry_root.h"
 #include "kelmar/libkelmar.h"
 #include "log/trace_log.h"
@@ -104,7 +105,7 @@ bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
 bool CheckBackendLibrary(const PathText& home) {
   PathText library;  // stays empty without a home directory
   const bool executable = !home.empty() &&
-                          ComposePath(library.span(), "%s/Base/%s", home.c_str(), kBackendLibraryName) &&
+                          ComposePath(library.span(), "%s/Base/%s", home.c_str(), kBackendFileName) &&
                           access(library.c_str(), X_OK) == 0;
   if (!executable) SqluvErrorLog(kBaseDirTag, "XJZqDb2QZT DB2 Library %s not accessible", library.c_str());
   return executable;

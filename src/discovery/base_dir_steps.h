@@ -11,7 +11,6 @@
 namespace kelmar {
 
 inline constexpr const char* kBaseDirTag = "GetVorlanBaseDir";
-inline constexpr const char* kBackendLibraryName = "libXjKelmar.so";
 inline constexpr const char* kVorlanVmVariable = "VORLAN_VM";
 
 enum class InstanceResolution {
