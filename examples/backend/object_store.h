@@ -1,0 +1,66 @@
+// Where the sample backend keeps what DB2 hands it: one file per backup image
+// sequence or archived log file, in the store directory of its installation.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kelmar/db2_vendor.h"
+
+namespace xjkelmar {
+
+enum class ObjectKind { kImage, kLog };
+
+// What names one stored object. Images are told apart by timestamp and
+// sequence, log files by their name.
+struct ObjectKey {
+  ObjectKind kind = ObjectKind::kImage;
+  std::string instance;
+  std::string database;
+  int node = 0;
+  std::string timestamp;  // images only
+  int sequence = 0;       // images only
+  std::string log_name;   // logs only
+};
+
+// The objects that a query or a delete is about; empty filters match all.
+struct Selection {
+  bool images = false;
+  bool logs = false;
+  std::string instance;
+  std::string database;
+  int node = 0;
+  std::string timestamp;  // images: only this backup
+  std::string log_name;   // logs: only this file
+};
+
+struct StoredObject {
+  ObjectKey key;
+  std::string path;
+  std::uint64_t size = 0;
+};
+
+// The key of the object that DB2's session record describes, or the reason
+// why the record names no valid object. DB2's texts become file names, so
+// only plain names are accepted.
+std::optional<ObjectKey> KeyOfSession(const DB2_info& info, ObjectKind kind, std::string& why_not);
+
+// The selection that a query or delete session record asks for.
+std::optional<Selection> SelectionOfSession(const DB2_info& info, bool images, bool logs, std::string& why_not);
+
+std::string FileNameOf(const ObjectKey& key);
+std::optional<ObjectKey> ParseFileName(std::string_view name);
+bool Matches(const Selection& selection, const ObjectKey& key);
+
+// `<home>/store` for a backend loaded from `<home>/Base`: the directory beside
+// the one this library was loaded from. Created when missing.
+std::optional<std::string> StoreDirectory(std::string& why_not);
+
+// The stored objects that `selection` matches: images by timestamp and
+// sequence, then log files by name.
+std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection);
+
+}  // namespace xjkelmar

@@ -1,0 +1,231 @@
+#include "host/operations.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "host/data_sessions.h"
+#include "host/part_files.h"
+#include "host/return_codes.h"
+
+namespace kelmar::host {
+namespace {
+
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  bool Open(const std::string& path, std::string& error) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd_ < 0 || fstat(fd_, &status) != 0) {
+      error = "cannot open input file " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+      error = "input file " + path + " is not a regular file";
+      return false;
+    }
+    size_ = static_cast<std::uint64_t>(status.st_size);
+    return true;
+  }
+
+  int fd() const { return fd_; }
+  std::uint64_t size() const { return size_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+SessionIdentity IdentityFor(const HostCommand& command) {
+  SessionIdentity identity;
+  identity.action = ActionLetter(command.operation);
+  identity.database = command.database;
+  identity.instance = command.instance;
+  identity.node = command.node;
+  identity.timestamp = command.timestamp;
+  identity.buffer_size = command.buffer_size;
+  return identity;
+}
+
+void Fail(OperationReport& report, ExitStatus status, std::string failure) {
+  if (report.status != ExitStatus::kSuccess) return;
+  report.status = status;
+  report.failure = std::move(failure);
+}
+
+void TakeGroupOutcome(OperationReport& report, const SessionGroup& group) {
+  if (group.failed()) Fail(report, ExitStatus::kVendorFailure, group.failure());
+}
+
+// Runs `session(index)` for every session of the group on a thread of its own.
+template <typename Session>
+void RunOnThreads(unsigned sessions, Session session) {
+  std::vector<std::thread> threads;
+  threads.reserve(sessions);
+  for (unsigned i = 0; i < sessions; ++i) threads.emplace_back(session, i);
+  for (std::thread& thread : threads) thread.join();
+}
+
+// The image is cut into one run of whole buffers per session, in order, so
+// that the sessions' objects joined in sequence order give it back.
+void Backup(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  InputFile input;
+  std::string error;
+  if (!input.Open(command.input, error)) return Fail(report, ExitStatus::kBadInput, error);
+
+  const unsigned sessions = command.sessions;
+  const std::uint64_t buffers = (input.size() + command.buffer_size - 1) / command.buffer_size;
+  const std::uint64_t stripe = (buffers + sessions - 1) / sessions * command.buffer_size;
+  SessionGroup group(sessions);
+  report.sessions.resize(sessions);
+  RunOnThreads(sessions, [&](unsigned i) {
+    SessionIdentity identity = IdentityFor(command);
+    identity.sequence = static_cast<int>(i + 1);
+    identity.num_sessions = sessions;
+    identity.size_estimate = input.size();
+    SessionRecords records(identity, command.options);
+    const PutSource source{input.fd(), std::min(i * stripe, input.size()), std::min((i + 1) * stripe, input.size())};
+    report.sessions[i].label = "session " + std::to_string(i + 1);
+    RunPutSession(calls, records, source, command.buffer_size, group, report.sessions[i]);
+  });
+  TakeGroupOutcome(report, group);
+}
+
+void Restore(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  PartFiles parts;
+  std::string error;
+  if (!parts.Create(command.output, command.sessions, error)) return Fail(report, ExitStatus::kBadInput, error);
+
+  const unsigned sessions = command.sessions;
+  SessionGroup group(sessions);
+  report.sessions.resize(sessions);
+  RunOnThreads(sessions, [&](unsigned i) {
+    SessionIdentity identity = IdentityFor(command);
+    identity.sequence = static_cast<int>(i + 1);
+    identity.num_sessions = sessions;
+    SessionRecords records(identity, command.options);
+    report.sessions[i].label = "session " + std::to_string(i + 1);
+    RunGetSession(calls, records, parts.fd(i), command.buffer_size, group, report.sessions[i]);
+  });
+  TakeGroupOutcome(report, group);
+  if (report.status == ExitStatus::kSuccess && !parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
+}
+
+// One session per log file, one after another, as DB2's log archiving does.
+void Archive(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  std::vector<std::unique_ptr<InputFile>> inputs;
+  for (const std::string& path : command.log_files) {
+    std::string error;
+    inputs.push_back(std::make_unique<InputFile>());
+    if (!inputs.back()->Open(path, error)) return Fail(report, ExitStatus::kBadInput, error);
+  }
+  for (std::size_t i = 0; i < inputs.size() && report.status == ExitStatus::kSuccess; ++i) {
+    SessionIdentity identity = IdentityFor(command);
+    identity.log_name = BaseName(command.log_files[i]);
+    identity.size_estimate = inputs[i]->size();
+    SessionRecords records(identity, command.options);
+    SessionGroup group(1);
+    report.sessions.push_back({});
+    report.sessions.back().label = identity.log_name;
+    RunPutSession(calls, records, {inputs[i]->fd(), 0, inputs[i]->size()}, command.buffer_size, group,
+                  report.sessions.back());
+    TakeGroupOutcome(report, group);
+  }
+}
+
+void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  struct stat status {};
+  if (stat(command.output_dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    return Fail(report, ExitStatus::kBadInput, "output directory " + command.output_dir + " does not exist");
+  }
+  for (const std::string& name : command.log_files) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+      return Fail(report, ExitStatus::kBadInput, "\"" + name + "\" is not a log file name");
+    }
+  }
+  for (std::size_t i = 0; i < command.log_files.size() && report.status == ExitStatus::kSuccess; ++i) {
+    PartFiles part;
+    std::string error;
+    const std::string output = command.output_dir + "/" + command.log_files[i];
+    if (!part.Create(output, 1, error)) return Fail(report, ExitStatus::kBadInput, error);
+    SessionIdentity identity = IdentityFor(command);
+    identity.log_name = command.log_files[i];
+    SessionRecords records(identity, command.options);
+    SessionGroup group(1);
+    report.sessions.push_back({});
+    report.sessions.back().label = identity.log_name;
+    RunGetSession(calls, records, part.fd(0), command.buffer_size, group, report.sessions.back());
+    TakeGroupOutcome(report, group);
+    if (report.status == ExitStatus::kSuccess && !part.Publish(error)) {
+      Fail(report, ExitStatus::kVendorFailure, error);
+    }
+  }
+}
+
+void Query(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  SessionRecords records(IdentityFor(command), command.options);
+  SessionGroup group(1);
+  report.sessions.resize(1);
+  report.sessions[0].label = "session 1";
+  RunQuerySession(calls, records, group, report.sessions[0], report.objects);
+  TakeGroupOutcome(report, group);
+}
+
+// One sqluvdel per named log file, else one for everything the action covers.
+void Delete(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  std::vector<std::string> objects = command.log_files;
+  if (objects.empty()) objects.emplace_back();
+  for (const std::string& object : objects) {
+    SessionIdentity identity = IdentityFor(command);
+    identity.log_name = object;
+    SessionRecords records(identity, command.options);
+    const sqlint32 result = calls.sqluvdel(records.input(), records.output(), records.FreshReturnCode());
+    report.deletes.push_back({identity.action, object, result});
+    if (result != SQLUV_OK) {
+      const std::string what = object.empty() ? std::string() : " " + object;
+      return Fail(report, ExitStatus::kVendorFailure,
+                  std::string("sqluvdel(") + identity.action + ")" + what + " returned " +
+                      DescribeOutcome(result, records.return_code()));
+    }
+  }
+}
+
+}  // namespace
+
+OperationReport RunOperation(const VendorCalls& calls, const HostCommand& command) {
+  OperationReport report;
+  const auto start = std::chrono::steady_clock::now();
+  switch (command.operation) {
+    case Operation::kBackup: Backup(calls, command, report); break;
+    case Operation::kRestore: Restore(calls, command, report); break;
+    case Operation::kArchive: Archive(calls, command, report); break;
+    case Operation::kRetrieve: Retrieve(calls, command, report); break;
+    case Operation::kQueryImages:
+    case Operation::kQueryLogs: Query(calls, command, report); break;
+    case Operation::kDeleteImages:
+    case Operation::kDeleteLogs:
+    case Operation::kDeleteAll: Delete(calls, command, report); break;
+  }
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return report;
+}
+
+}  // namespace kelmar::host

@@ -1,0 +1,54 @@
+// The vendor options DB2 passes in Init_input: a text (the OPTIONS clause or
+// VENDOROPT), the 344-byte record that Vorlan's user interface passes, or none.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kelmar::host {
+
+inline constexpr std::size_t kOptionsRecordSize = 344;
+// size_options is DB2's unsigned 16-bit count.
+inline constexpr std::size_t kMaxOptionsSize = 65535;
+
+// A terminated text field of the record: where it starts and how many bytes
+// it may take, terminator included.
+struct RecordField {
+  std::string_view name;
+  std::size_t offset;
+  std::size_t room;
+};
+
+inline constexpr std::array<RecordField, 8> kRecordFields = {{
+    {"instanceName", 44, 9},
+    {"version", 53, 9},
+    {"build", 62, 9},
+    {"vendorId", 71, 24},
+    {"vmName", 95, 18},
+    {"jmToken", 113, 64},
+    {"serverId", 177, 128},
+    {"dbInstanceName", 305, 39},
+}};
+
+struct VendorOptions {
+  bool present = false;         // false: DB2 passes a null pointer and size 0
+  std::size_t size = 0;         // what goes into size_options
+  std::vector<char> bytes;      // `size` bytes, and a terminator after a text
+};
+
+VendorOptions NoOptions();
+
+// The text as DB2 passes it: its length as the size, a terminator after it.
+// False with `error` set when the text is longer than size_options can count.
+bool OptionsText(std::string_view text, VendorOptions& options, std::string& error);
+
+// The record with the named fields filled in and every other byte zero. False
+// with `error` set for an unknown field or a value that does not fit its room.
+bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& fields, VendorOptions& options,
+                   std::string& error);
+
+}  // namespace kelmar::host
