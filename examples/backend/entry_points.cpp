@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -25,7 +26,7 @@ enum class Mode { kWrite, kRead, kQuery };
 // share nothing, so DB2 may run several at once on its threads.
 struct Session {
   Mode mode = Mode::kRead;
-  int fd = -1;
+  std::FILE* file = nullptr;  // unbuffered: DB2's buffers are large already
   std::string final_path;    // kWrite: where the object goes on commit
   std::string partial_path;  // kWrite: the object until then
   std::vector<StoredObject> found;  // kQuery
@@ -42,7 +43,7 @@ struct Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   ~Session() {
-    if (fd >= 0) close(fd);
+    if (file != nullptr) std::fclose(file);
   }
 };
 
@@ -81,28 +82,9 @@ sqlint32 IoFailure(Return_code* rc, int error) {
   return error == ENOSPC ? Result(rc, SQLUV_NOT_ENOUGH_SPACE, "store is full") : Result(rc, SQLUV_IO_ERROR, ErrorText(error));
 }
 
-bool WriteAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Fills the buffer unless the object ends first; -1 on a read error.
-ssize_t ReadFull(int fd, char* bytes, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = read(fd, bytes + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(got);
+std::FILE* Unbuffered(std::FILE* file) {
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
 sqlint32 StartWrite(Session& session, const DB2_info& info, ObjectKind kind, const std::string& store, Return_code* rc) {
@@ -115,9 +97,16 @@ sqlint32 StartWrite(Session& session, const DB2_info& info, ObjectKind kind, con
   // Hidden and unique until commit: a listing never shows it, and another
   // process writing the same object cannot collide with it.
   std::string partial = store + "/." + name + ".XXXXXX";
-  session.fd = mkostemp(partial.data(), O_CLOEXEC);
-  if (session.fd < 0) return IoFailure(rc, errno);
+  const int fd = mkostemp(partial.data(), O_CLOEXEC);
+  if (fd < 0) return IoFailure(rc, errno);
   session.partial_path = std::move(partial);
+  session.file = Unbuffered(fdopen(fd, "wb"));
+  if (session.file == nullptr) {
+    const int error = errno;
+    close(fd);
+    unlink(session.partial_path.c_str());
+    return IoFailure(rc, error);
+  }
   return SQLUV_OK;
 }
 
@@ -126,8 +115,8 @@ sqlint32 StartRead(Session& session, const DB2_info& info, ObjectKind kind, cons
   const std::optional<ObjectKey> key = KeyOfSession(info, kind, why_not);
   if (!key) return Result(rc, SQLUV_INIT_FAILED, why_not);
   session.mode = Mode::kRead;
-  session.fd = open((store + '/' + FileNameOf(*key)).c_str(), O_RDONLY | O_CLOEXEC);
-  if (session.fd < 0) {
+  session.file = Unbuffered(std::fopen((store + '/' + FileNameOf(*key)).c_str(), "rbe"));
+  if (session.file == nullptr) {
     return errno == ENOENT ? Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object") : IoFailure(rc, errno);
   }
   return SQLUV_OK;
@@ -177,9 +166,8 @@ sqlint32 Put(Session* session, Data* data, Return_code* rc) {
   if (data == nullptr || data->buff_size < 0 || (data->buff_size > 0 && data->dataptr == nullptr)) {
     return Result(rc, SQLUV_BUFF_SIZE, "invalid buffer");
   }
-  if (!WriteAll(session->fd, static_cast<const char*>(data->dataptr), static_cast<std::size_t>(data->buff_size))) {
-    return IoFailure(rc, errno);
-  }
+  const auto size = static_cast<std::size_t>(data->buff_size);
+  if (size > 0 && std::fwrite(data->dataptr, 1, size, session->file) != size) return IoFailure(rc, errno);
   data->actual_buff_size = data->buff_size;
   return Result(rc, SQLUV_OK);
 }
@@ -190,19 +178,20 @@ sqlint32 Get(Session* session, Data* data, Return_code* rc) {
   if (data == nullptr || data->buff_size <= 0 || data->dataptr == nullptr) {
     return Result(rc, SQLUV_BUFF_SIZE, "invalid buffer");
   }
-  const ssize_t got = ReadFull(session->fd, static_cast<char*>(data->dataptr), static_cast<std::size_t>(data->buff_size));
-  if (got < 0) return IoFailure(rc, errno);
+  // fread fills the buffer unless the object ends first.
+  const std::size_t got = std::fread(data->dataptr, 1, static_cast<std::size_t>(data->buff_size), session->file);
+  if (std::ferror(session->file)) return IoFailure(rc, errno);
   data->actual_buff_size = static_cast<sqlint32>(got);
-  if (got == data->buff_size) return Result(rc, SQLUV_OK);
+  if (got == static_cast<std::size_t>(data->buff_size)) return Result(rc, SQLUV_OK);
   return got > 0 ? Result(rc, SQLUV_ENDOFMEDIA) : Result(rc, SQLUV_ENDOFMEDIA_NO_DATA);
 }
 
 // Makes a written object visible under its name, durably; drops it on failure.
 sqlint32 Commit(Session& session, Return_code* rc) {
   int error = 0;
-  if (fsync(session.fd) != 0) error = errno;
-  if (close(session.fd) != 0 && error == 0) error = errno;
-  session.fd = -1;
+  if (fsync(fileno(session.file)) != 0) error = errno;
+  if (std::fclose(session.file) != 0 && error == 0) error = errno;
+  session.file = nullptr;
   if (error == 0 && rename(session.partial_path.c_str(), session.final_path.c_str()) != 0) error = errno;
   if (error == 0) return Result(rc, SQLUV_OK);
   unlink(session.partial_path.c_str());
@@ -210,8 +199,8 @@ sqlint32 Commit(Session& session, Return_code* rc) {
 }
 
 sqlint32 Discard(Session& session, Return_code* rc) {
-  close(session.fd);
-  session.fd = -1;
+  std::fclose(session.file);
+  session.file = nullptr;
   if (unlink(session.partial_path.c_str()) != 0) return Result(rc, SQLUV_ABORT_FAILED, ErrorText(errno));
   return Result(rc, SQLUV_OK);
 }

@@ -36,6 +36,12 @@ const OperationInfo& InfoOf(Operation operation) {
 
 constexpr std::size_t kTimestampDigits = 14;
 
+// The options that take a value; --direct and --help take none.
+constexpr std::array<std::string_view, 12> kValueOptions = {
+    "--library", "--db",       "--instance",    "--node",    "--timestamp", "--input",  "--output",
+    "--output-dir", "--sessions", "--buffer-size", "--options", "--record",
+};
+
 template <typename Number>
 std::optional<Number> ParseNumber(std::string_view text, Number min, Number max) {
   Number value{};
@@ -80,10 +86,10 @@ class Parser {
   }
 
   // The value of an option given as "--name value" or "--name=value".
-  bool ValueOf(std::string_view option, std::size_t& index, std::optional<std::string_view> inline_value,
+  bool ValueOf(std::string_view option, std::size_t& index, bool has_inline_value, std::string_view inline_value,
                std::string& value) {
-    if (inline_value) {
-      value = std::string(*inline_value);
+    if (has_inline_value) {
+      value = std::string(inline_value);
       return true;
     }
     if (index + 1 >= args_.size()) return Fail(std::string(option) + " needs a value");
@@ -110,15 +116,18 @@ class Parser {
       }
       const std::size_t equals = arg.find('=');
       const std::string_view option = arg.substr(0, equals);
-      const std::optional<std::string_view> inline_value =
-          equals == std::string_view::npos ? std::nullopt : std::optional(arg.substr(equals + 1));
+      const bool has_inline_value = equals != std::string_view::npos;
+      const std::string_view inline_value = has_inline_value ? arg.substr(equals + 1) : std::string_view();
       if (option == "--direct") {
-        if (inline_value) return Fail("--direct takes no value");
+        if (has_inline_value) return Fail("--direct takes no value");
         command.direct = true;
         continue;
       }
+      if (std::find(kValueOptions.begin(), kValueOptions.end(), option) == kValueOptions.end()) {
+        return Fail("unknown option " + std::string(option));
+      }
       std::string value;
-      if (!ValueOf(option, i, inline_value, value) || !SetOption(option, value, command)) return false;
+      if (!ValueOf(option, i, has_inline_value, inline_value, value) || !SetOption(option, value, command)) return false;
     }
     if (!operation) return Fail("no operation given");
     const auto known = std::find_if(kOperations.begin(), kOperations.end(),
@@ -158,12 +167,10 @@ class Parser {
       command.buffer_size = *size;
     } else if (option == "--options") {
       options_text_ = value;
-    } else if (option == "--record") {
+    } else {  // --record
       const std::size_t equals = value.find('=');
       if (equals == std::string::npos) return Fail("--record needs FIELD=VALUE, got \"" + value + "\"");
       record_fields_.emplace_back(value.substr(0, equals), value.substr(equals + 1));
-    } else {
-      return Fail("unknown option " + std::string(option));
     }
     return true;
   }

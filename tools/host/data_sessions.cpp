@@ -1,12 +1,11 @@
 #include "host/data_sessions.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 
+#include "host/file_io.h"
 #include "host/return_codes.h"
 
 namespace kelmar::host {
@@ -47,30 +46,18 @@ void RunSession(const VendorCalls& calls, SessionRecords& records, SessionGroup&
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-bool ReadAt(int fd, char* bytes, std::size_t size, std::uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = pread(fd, bytes, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;  // the file shrank under us
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+// Hands one buffer to sqluvput or sqluvget in the Data record, as DB2 does.
+template <typename Call>
+sqlint32 TransferBuffer(Call call, SessionRecords& records, Data& data, char* buffer, std::size_t size,
+                        SessionReport& report) {
+  data.obj_num = records.sequence();
+  data.buff_size = static_cast<sqlint32>(size);
+  data.actual_buff_size = 0;
+  data.dataptr = buffer;
+  const sqlint32 result = call(records.vendor_cb(), &data, records.FreshReturnCode());
+  ++report.data_calls;
+  report.last_data_result = result;
+  return result;
 }
 
 }  // namespace
@@ -87,13 +74,7 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
         group.Fail(report.label + ": cannot read the input: " + std::strerror(errno));
         return;
       }
-      data.obj_num = records.sequence();
-      data.buff_size = static_cast<sqlint32>(size);
-      data.actual_buff_size = 0;
-      data.dataptr = buffer.data();
-      const sqlint32 result = calls.sqluvput(records.vendor_cb(), &data, records.FreshReturnCode());
-      ++report.data_calls;
-      report.last_data_result = result;
+      const sqlint32 result = TransferBuffer(calls.sqluvput, records, data, buffer.data(), size, report);
       if (result != SQLUV_OK) {
         group.Fail(Outcome(report, "sqluvput", result, records));
         return;
@@ -112,13 +93,7 @@ void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_f
     std::vector<char> buffer(buffer_size);
     Data data{};
     while (!group.failed()) {
-      data.obj_num = records.sequence();
-      data.buff_size = static_cast<sqlint32>(buffer_size);
-      data.actual_buff_size = 0;
-      data.dataptr = buffer.data();
-      const sqlint32 result = calls.sqluvget(records.vendor_cb(), &data, records.FreshReturnCode());
-      ++report.data_calls;
-      report.last_data_result = result;
+      const sqlint32 result = TransferBuffer(calls.sqluvget, records, data, buffer.data(), buffer_size, report);
       if (result == SQLUV_ENDOFMEDIA_NO_DATA) return;
       if (result != SQLUV_OK && result != SQLUV_MORE_DATA && result != SQLUV_ENDOFMEDIA) {
         group.Fail(Outcome(report, "sqluvget", result, records));

@@ -65,6 +65,15 @@ SessionIdentity IdentityFor(const HostCommand& command) {
   return identity;
 }
 
+// Session `index` of a backup or restore that runs on several sessions.
+SessionIdentity ImageSession(const HostCommand& command, unsigned index, SessionReport& report) {
+  SessionIdentity identity = IdentityFor(command);
+  identity.sequence = static_cast<int>(index + 1);
+  identity.num_sessions = command.sessions;
+  report.label = "session " + std::to_string(index + 1);
+  return identity;
+}
+
 void Fail(OperationReport& report, ExitStatus status, std::string failure) {
   if (report.status != ExitStatus::kSuccess) return;
   report.status = status;
@@ -97,13 +106,10 @@ void Backup(const VendorCalls& calls, const HostCommand& command, OperationRepor
   SessionGroup group(sessions);
   report.sessions.resize(sessions);
   RunOnThreads(sessions, [&](unsigned i) {
-    SessionIdentity identity = IdentityFor(command);
-    identity.sequence = static_cast<int>(i + 1);
-    identity.num_sessions = sessions;
+    SessionIdentity identity = ImageSession(command, i, report.sessions[i]);
     identity.size_estimate = input.size();
     SessionRecords records(identity, command.options);
     const PutSource source{input.fd(), std::min(i * stripe, input.size()), std::min((i + 1) * stripe, input.size())};
-    report.sessions[i].label = "session " + std::to_string(i + 1);
     RunPutSession(calls, records, source, command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);
@@ -118,11 +124,7 @@ void Restore(const VendorCalls& calls, const HostCommand& command, OperationRepo
   SessionGroup group(sessions);
   report.sessions.resize(sessions);
   RunOnThreads(sessions, [&](unsigned i) {
-    SessionIdentity identity = IdentityFor(command);
-    identity.sequence = static_cast<int>(i + 1);
-    identity.num_sessions = sessions;
-    SessionRecords records(identity, command.options);
-    report.sessions[i].label = "session " + std::to_string(i + 1);
+    SessionRecords records(ImageSession(command, i, report.sessions[i]), command.options);
     RunGetSession(calls, records, parts.fd(i), command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);

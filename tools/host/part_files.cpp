@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/file_io.h"
+
 namespace kelmar::host {
 namespace {
 
@@ -18,12 +20,7 @@ bool AppendFile(int from, int to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t written = write(to, chunk + done, static_cast<std::size_t>(n - done));
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return false;
-      done += written;
-    }
+    if (!WriteAll(to, chunk, static_cast<std::size_t>(n))) return false;
   }
 }
 
