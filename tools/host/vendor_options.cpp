@@ -23,7 +23,9 @@ bool OptionsText(std::string_view text, VendorOptions& options, std::string& err
 bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& fields, VendorOptions& options,
                    std::string& error) {
   std::vector<char> record(kOptionsRecordSize, '\0');
-  for (const auto& [name, value] : fields) {
+  for (const auto& given : fields) {
+    const std::string& name = given.first;
+    const std::string& value = given.second;
     const auto field = std::find_if(kRecordFields.begin(), kRecordFields.end(),
                                     [&](const RecordField& f) { return f.name == name; });
     if (field == kRecordFields.end()) {
