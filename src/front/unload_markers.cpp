@@ -1,0 +1,29 @@
+#include "front/unload_markers.h"
+
+#include <unistd.h>
+
+#include "kelmar/libkelmar.h"
+#include "loader/backend_loader.h"
+#include "log/trace_log.h"
+
+void CheckUnloadMarkers(const char* tag, const kelmar::LifecycleHold& lifecycle) {
+  if (access(kelmar::kKeepLoadedMarker, F_OK) == 0) {
+    SqluvErrorLog(tag,
+                  "------/tmp/debugDB2_nounload exists, not going to unload libXjKelmar.so if it has been loaded "
+                  "--------");
+    // A marker that cannot be deleted goes on protecting every check.
+    unlink(kelmar::kKeepLoadedMarker);
+    return;
+  }
+  if (access(kelmar::kUnloadMarker, F_OK) != 0) return;
+
+  // Nobody is inside an empty table, so waiting there costs at most a refusal
+  // in flight; a loaded backend is left alone when anyone is inside it.
+  const kelmar::ExclusiveTableHold table = sqluv_handle == nullptr ? kelmar::ExclusiveTableHold::Wait(lifecycle)
+                                                                   : kelmar::ExclusiveTableHold::TryNow(lifecycle);
+  if (!table.held() || kelmar::AnySessionOpen()) {
+    SqluvErrorLog(tag, "------libXjKelmar.so is in use, not going to unload it --------");
+    return;
+  }
+  unInitializeFptrs(table);
+}

@@ -1,0 +1,69 @@
+// Keeps the backend from being loaded, unloaded or replaced under a call while
+// DB2 runs sessions on several threads of one process:
+//  - the table lock is held shared around every read of the backend table and
+//    every call into the backend (shared holders never wait for each other),
+//    and exclusively while the table is written;
+//  - the lifecycle lock serialises loads, unloads and the marker check, so
+//    concurrent first calls load the backend once;
+//  - open sessions are counted, so that an unload never ends one.
+#pragma once
+
+#include <pthread.h>
+
+namespace kelmar {
+
+extern pthread_rwlock_t backend_table_lock;
+
+// Held while loading, unloading or checking the markers.
+class LifecycleHold {
+ public:
+  LifecycleHold();
+  ~LifecycleHold();
+  LifecycleHold(const LifecycleHold&) = delete;
+  LifecycleHold& operator=(const LifecycleHold&) = delete;
+};
+
+// A shared hold on the backend table; taken on the hot path of every call.
+class SharedTableHold {
+ public:
+  static SharedTableHold Take() { return SharedTableHold(pthread_rwlock_rdlock(&backend_table_lock) == 0); }
+  static SharedTableHold None() { return SharedTableHold(false); }
+  ~SharedTableHold() {
+    if (held_) pthread_rwlock_unlock(&backend_table_lock);
+  }
+  SharedTableHold(const SharedTableHold&) = delete;
+  SharedTableHold& operator=(const SharedTableHold&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  explicit SharedTableHold(bool held) : held_(held) {}
+  bool held_;
+};
+
+// The sole hold on the backend table, needed to write it. Only a holder of
+// the lifecycle lock may ask for it, so writers never wait for each other.
+class ExclusiveTableHold {
+ public:
+  // Waits until the shared holders have left.
+  static ExclusiveTableHold Wait(const LifecycleHold& lifecycle);
+  // Held only if nobody holds the table at this moment.
+  static ExclusiveTableHold TryNow(const LifecycleHold& lifecycle);
+  ~ExclusiveTableHold();
+  ExclusiveTableHold(const ExclusiveTableHold&) = delete;
+  ExclusiveTableHold& operator=(const ExclusiveTableHold&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  explicit ExclusiveTableHold(bool held) : held_(held) {}
+  bool held_;
+};
+
+// A session opens when sqluvint's backend call returns 0 and closes when a
+// sqluvend reaches the backend.
+void NoteSessionOpened();
+void NoteSessionClosed();
+bool AnySessionOpen();
+
+}  // namespace kelmar

@@ -1,0 +1,112 @@
+#include "loader/backend_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include "discovery/base_dir.h"
+#include "kelmar/backend.h"
+#include "kelmar/libkelmar.h"
+#include "loader/backend_table.h"
+#include "log/bounded_text.h"
+#include "log/trace_log.h"
+
+namespace {
+
+constexpr const char* kLoadTag = "initializeFptrs()";
+constexpr const char* kUnloadTag = "unInitializeFptrs()";
+
+// Shown for a directory that cannot be read back and for a dlerror without text.
+constexpr const char* kUnknownDirectory = "(unknown)";
+constexpr const char* kNoErrorText = "(null)";
+
+const char* DlErrorText() {
+  const char* text = dlerror();
+  return text != nullptr ? text : kNoErrorText;
+}
+
+// `<base>/libXjKelmar.so`, cut at 1023 characters. Discovery has already
+// found the library under this very path, so it is never cut in practice.
+void BuildLibraryPath(const kelmar::PathText& base_dir, kelmar::PathText& path) {
+  kelmar::CopyBounded(path.span(), base_dir.view());
+  kelmar::AppendBounded(path.span(), "/");
+  kelmar::AppendBounded(path.span(), kelmar::kBackendFileName);
+}
+
+// The load proper, for an empty table.
+int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
+  kelmar::PathText base_dir;
+  if (GetVorlanBaseDir(base_dir.data(), base_dir.bytes.size(), in) != 0) {
+    SqluvErrorLog(kLoadTag, "GetVorlanBaseDir failed, returning error.");
+    return 0;
+  }
+  SqluvErrorLog(kLoadTag, "GetVorlanBaseDir succeeded.");
+  SqluvErrorLog(kLoadTag, "Changing to base dir: \"%s\".", base_dir.c_str());
+  // A failed change shows in the directory logged after the load.
+  [[maybe_unused]] const int changed = chdir(base_dir.c_str());
+
+  kelmar::PathText library_path;
+  BuildLibraryPath(base_dir, library_path);
+  SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", library_path.c_str());
+  void* const handle = dlopen(library_path.c_str(), RTLD_NOW);
+  const char* const load_error = handle == nullptr ? DlErrorText() : nullptr;
+
+  kelmar::PathText directory;
+  const char* const shown_directory =
+      getcwd(directory.data(), directory.bytes.size() - 1) != nullptr ? directory.c_str() : kUnknownDirectory;
+  if (handle == nullptr) {
+    SqluvErrorLog(kLoadTag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"", library_path.c_str(),
+                  load_error, shown_directory);
+  } else {
+    SqluvErrorLog(kLoadTag, "dlopen succeeded. Current dir: \"%s\", loaded: \"%s\"", shown_directory,
+                  library_path.c_str());
+  }
+  SqluvErrorLog(kLoadTag, "After dlopen: sqluv_handle is:%p", handle);
+  // A library that did not load is not looked into: the process's global
+  // scope must not stand in for the backend.
+  if (handle == nullptr) return 0;
+
+  kelmar::BackendEntryAddresses entries{};
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = dlsym(handle, kelmar::kBackendEntryNames[i]);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i] == nullptr) {
+      // No session may run against an incomplete backend.
+      SqluvErrorLog(kLoadTag, "Entry point %s not found, unloading.", kelmar::kBackendEntryNames[i]);
+      dlclose(handle);
+      return 0;
+    }
+  }
+
+  const kelmar::ExclusiveTableHold table = kelmar::ExclusiveTableHold::Wait(lifecycle);
+  if (!table.held()) {
+    dlclose(handle);
+    return 0;
+  }
+  kelmar::FillBackendTable(table, handle, entries);
+  return 1;
+}
+
+}  // namespace
+
+int initializeFptrs(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
+  SqluvErrorLog(kLoadTag, "-----------Entered--------");
+  SqluvErrorLog(kLoadTag, "sqluv_handle is:%p", sqluv_handle);
+  const int result = sqluv_handle != nullptr ? 1 : LoadBackend(lifecycle, in);
+  SqluvErrorLog(kLoadTag, "-----------Leaving, returning %d--------", result);
+  return result;
+}
+
+int unInitializeFptrs(const kelmar::ExclusiveTableHold& table) {
+  SqluvErrorLog(kUnloadTag, "-----------Entered--------");
+  SqluvErrorLog(kUnloadTag, "sqluv_handle is:%p", sqluv_handle);
+  if (sqluv_handle != nullptr) {
+    const int closed = dlclose(sqluv_handle);
+    if (closed == 0) {
+      kelmar::EmptyBackendTable(table);
+    } else {
+      SqluvErrorLog(kUnloadTag, "dlclose() returned failure, non-zero return code: %d, reason:\"%s\"", closed,
+                    DlErrorText());
+    }
+  }
+  SqluvErrorLog(kUnloadTag, "-----------Leaving, returning %d--------", 1);
+  return 1;
+}

@@ -1,0 +1,16 @@
+// Loading the Vorlan backend "libXjKelmar.so" from the installation's base
+// directory into the backend table, and unloading it again.
+#pragma once
+
+#include "kelmar/db2_vendor.h"
+#include "loader/backend_guard.h"
+
+// Loads the backend unless one is loaded: discovery, change of the working
+// directory to the base directory, dlopen with immediate binding, the six
+// look-ups. 1 when a backend is loaded; 0 with the table left empty when
+// there is no base directory, the library does not load or lacks an entry.
+int initializeFptrs(const kelmar::LifecycleHold& lifecycle, Init_input* in);
+
+// Unloads the loaded backend, if any, and empties the table when dlclose
+// succeeds; a failing dlclose leaves both in place. Always 1.
+int unInitializeFptrs(const kelmar::ExclusiveTableHold& table);
