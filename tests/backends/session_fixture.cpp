@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
 
 #include "testbed/registry_tree.h"
+#include "testbed/trace_reader.h"
 
 namespace kelmar::test_backend {
 
@@ -24,6 +26,25 @@ std::string InstallBackend(const std::string& backend, const std::string& home) 
   return tree.Install(kInstance, home, backend);
 }
 
+sqlint32 StartSession(Db2Session& session) { return sqluvint(&session.in, &session.out, &session.rc); }
+
+sqlint32 EndSession(Db2Session& session) {
+  return sqluvend(SQLUV_COMMIT, session.out.pVendorCB, &session.out, &session.rc);
+}
+
+Lines LinesTagged(const std::string& tag) {
+  Lines lines;
+  for (const std::string& line : testbed::TraceLines()) {
+    if (line.starts_with(tag + ": ")) lines.push_back(line);
+  }
+  return lines;
+}
+
+std::size_t TimesLogged(const std::string& line) {
+  const Lines lines = testbed::TraceLines();
+  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
 std::string WorkingDirectory() {
   char directory[4096];
   return getcwd(directory, sizeof directory) != nullptr ? directory : "";
@@ -35,7 +56,7 @@ std::string Shown(const void* pointer) {
   return text;
 }
 
-std::vector<std::string> WithPointersMasked(std::vector<std::string> lines) {
+Lines WithPointersMasked(Lines lines) {
   static const std::regex pointer("0x[0-9a-f]+");
   for (std::string& line : lines) line = std::regex_replace(line, pointer, "<p>");
   return lines;

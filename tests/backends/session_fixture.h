@@ -9,6 +9,8 @@
 
 namespace kelmar::test_backend {
 
+using Lines = std::vector<std::string>;
+
 // The records DB2 fills before sqluvint or sqluvdel: no options, so the
 // instance comes from VORLAN_INST.
 struct Db2Session {
@@ -35,11 +37,21 @@ std::string InstallBackend(const std::string& backend, const std::string& home =
 // The working directory of the process.
 std::string WorkingDirectory();
 
+// DB2's calls that open and close a session: sqluvint, sqluvend with commit.
+sqlint32 StartSession(Db2Session& session);
+sqlint32 EndSession(Db2Session& session);
+
+// The trace lines written under `tag` ("sqluvint()", ...), tag included.
+Lines LinesTagged(const std::string& tag);
+
+// How many trace lines are exactly `line`.
+std::size_t TimesLogged(const std::string& line);
+
 // How the trace shows a pointer (%p).
 std::string Shown(const void* pointer);
 
 // The lines with every non-null pointer shown as "<p>", for lines that show
 // addresses a test cannot know in advance.
-std::vector<std::string> WithPointersMasked(std::vector<std::string> lines);
+Lines WithPointersMasked(Lines lines);
 
 }  // namespace kelmar::test_backend

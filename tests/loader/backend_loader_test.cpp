@@ -20,18 +20,12 @@
 namespace {
 
 namespace tb = kelmar::test_backend;
-using kelmar::testbed::RunIsolated;
-using Lines = std::vector<std::string>;
+namespace testbed = kelmar::testbed;
+using tb::Lines;
 
 const std::string kTag = "initializeFptrs(): ";
 
-Lines LoaderLines() {
-  Lines lines;
-  for (const std::string& line : kelmar::testbed::TraceLines()) {
-    if (line.starts_with(kTag)) lines.push_back(line);
-  }
-  return tb::WithPointersMasked(lines);
-}
+Lines LoaderLines() { return tb::WithPointersMasked(tb::LinesTagged("initializeFptrs()")); }
 
 // The loader's lines from a found base directory to the end of the load.
 Lines FromBaseDirectory(const std::string& base, const std::string& path, const std::string& dlopen_line,
@@ -90,7 +84,7 @@ std::vector<LoadFailure> LoadFailures() {
   std::vector<LoadFailure> failures = {
       {"NoBaseDirectory",
        [] {
-         kelmar::testbed::RegistryTree(tb::kRegistryRoot).Export();
+         testbed::RegistryTree(tb::kRegistryRoot).Export();
          setenv("VORLAN_INST", tb::kInstance, 1);
          return Expected{NoBaseDirectory(), tb::WorkingDirectory()};
        }},
@@ -135,11 +129,11 @@ std::vector<LoadFailure> LoadFailures() {
 class LoaderFailure : public testing::TestWithParam<LoadFailure> {};
 
 TEST_P(LoaderFailure, LeavesTheTableEmptyAndTheNextCallLoadsAfresh) {
-  RunIsolated([] {
-    kelmar::testbed::EnableTrace();
+  testbed::RunIsolated([] {
+    testbed::EnableTrace();
     const Expected expected = GetParam().arrange();
     SettleRegistryRoot("test");
-    kelmar::testbed::ClearTrace();
+    testbed::ClearTrace();
 
     tb::Db2Session session;
     EXPECT_EQ(tb::Load(&session.in), 0);
@@ -150,7 +144,7 @@ TEST_P(LoaderFailure, LeavesTheTableEmptyAndTheNextCallLoadsAfresh) {
     EXPECT_EQ(dlopen((tb::WorkingDirectory() + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
 
     const std::string base = tb::InstallBackend(tb::kComplete);
-    kelmar::testbed::ClearTrace();
+    testbed::ClearTrace();
     EXPECT_EQ(tb::Load(&session.in), 1);
     EXPECT_TRUE(tb::TableFull());
     const std::string path = base + "/libXjKelmar.so";
@@ -162,8 +156,8 @@ INSTANTIATE_TEST_SUITE_P(Loader, LoaderFailure, testing::ValuesIn(LoadFailures()
                          [](const auto& info) { return info.param.name; });
 
 TEST(Loader, LoadedBackendIsKeptUntilUnloadedThenLoadedAfresh) {
-  RunIsolated([] {
-    kelmar::testbed::EnableTrace();
+  testbed::RunIsolated([] {
+    testbed::EnableTrace();
     const std::string base = tb::InstallBackend(tb::kComplete);
     const std::string path = base + "/libXjKelmar.so";
     SettleRegistryRoot("test");
@@ -173,25 +167,25 @@ TEST(Loader, LoadedBackendIsKeptUntilUnloadedThenLoadedAfresh) {
     EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), handle);
     dlclose(handle);
 
-    kelmar::testbed::ClearTrace();
+    testbed::ClearTrace();
     EXPECT_EQ(tb::Load(&session.in), 1);
     EXPECT_EQ(sqluv_handle, handle);
-    EXPECT_EQ(kelmar::testbed::TraceLines(),
+    EXPECT_EQ(testbed::TraceLines(),
               (Lines{kTag + "-----------Entered--------", kTag + "sqluv_handle is:" + tb::Shown(handle),
                      kTag + "-----------Leaving, returning 1--------"}));
 
     const std::string unload = "unInitializeFptrs(): ";
     for (void* shown : {handle, static_cast<void*>(nullptr)}) {
-      kelmar::testbed::ClearTrace();
+      testbed::ClearTrace();
       EXPECT_EQ(tb::Unload(), 1);
       EXPECT_TRUE(tb::TableEmpty());
-      EXPECT_EQ(kelmar::testbed::TraceLines(),
+      EXPECT_EQ(testbed::TraceLines(),
                 (Lines{unload + "-----------Entered--------", unload + "sqluv_handle is:" + tb::Shown(shown),
                        unload + "-----------Leaving, returning 1--------"}));
     }
     EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped after the unload";
 
-    kelmar::testbed::ClearTrace();
+    testbed::ClearTrace();
     EXPECT_EQ(tb::Load(&session.in), 1);
     EXPECT_TRUE(tb::TableFull());
     EXPECT_EQ(LoaderLines(), FromBaseDirectory(base, path, DlopenSucceeded(base, path), "<p>", {}, 1));
