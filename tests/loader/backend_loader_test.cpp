@@ -80,6 +80,8 @@ struct LoadFailure {
   std::function<Expected()> arrange;  // lays out the installation
 };
 
+void PrintTo(const LoadFailure& failure, std::ostream* out) { *out << failure.name; }
+
 std::vector<LoadFailure> LoadFailures() {
   std::vector<LoadFailure> failures = {
       {"NoBaseDirectory",
@@ -90,6 +92,16 @@ std::vector<LoadFailure> LoadFailures() {
        }},
       {"NotALibrary",
        [] {
+         const std::string base = tb::InstallBackend("");
+         const std::string path = base + "/libXjKelmar.so";
+         return Expected{FailedDlopen(base, path, DlopenError(path)), base};
+       }},
+      {"NotALibraryWhileTheProcessExportsTheEntryNames",
+       [] {
+         // A failed load must not take the entry points from whatever the
+         // process has in its global scope.
+         EXPECT_NE(dlopen(tb::kComplete, RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+         EXPECT_NE(dlsym(RTLD_DEFAULT, "sqluvintpp"), nullptr);
          const std::string base = tb::InstallBackend("");
          const std::string path = base + "/libXjKelmar.so";
          return Expected{FailedDlopen(base, path, DlopenError(path)), base};
