@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 namespace kelmar::testbed {
@@ -44,7 +45,15 @@ void RunIsolated(const std::function<void()>& body) {
       _exit(kNoNamespaceExit);
     }
     close(reason_pipe[1]);
-    body();
+    // Nothing may escape the child: gtest would go on running the other
+    // cases inside it.
+    try {
+      body();
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "exception escaped the isolated case: " << error.what();
+    } catch (...) {
+      ADD_FAILURE() << "exception escaped the isolated case";
+    }
     std::fflush(nullptr);
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
