@@ -24,6 +24,10 @@ std::string Throughput(std::uint64_t bytes, double seconds) {
   return text;
 }
 
+std::string Count(std::uint64_t n, const char* thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
 bool MovesData(Operation operation) {
   return operation == Operation::kBackup || operation == Operation::kRestore || operation == Operation::kArchive ||
          operation == Operation::kRetrieve;
@@ -44,7 +48,7 @@ void PrintSession(std::ostream& out, const SessionReport& session, bool moves_da
         << Name(*session.end_result);
   }
   if (moves_data) {
-    out << "; " << session.bytes << " bytes in " << session.buffers << " buffers, "
+    out << "; " << Count(session.bytes, "byte") << " in " << Count(session.buffers, "buffer") << ", "
         << Throughput(session.bytes, session.seconds);
   }
   out << '\n';
@@ -91,10 +95,11 @@ void PrintReport(std::ostream& out, const HostCommand& command, const OperationR
       bytes += session.bytes;
       buffers += session.buffers;
     }
-    out << "total: " << bytes << " bytes in " << buffers << " buffers of up to " << command.buffer_size << " bytes, "
+    out << "total: " << Count(bytes, "byte") << " in " << Count(buffers, "buffer") << " of up to "
+        << Count(command.buffer_size, "byte") << ", "
         << Throughput(bytes, report.seconds) << '\n';
   } else if (command.operation == Operation::kQueryImages || command.operation == Operation::kQueryLogs) {
-    out << "total: " << report.objects.size() << (report.objects.size() == 1 ? " object\n" : " objects\n");
+    out << "total: " << Count(report.objects.size(), "object") << '\n';
   }
   out << (report.status == ExitStatus::kSuccess ? "result: success\n" : "result: failed\n");
 }
