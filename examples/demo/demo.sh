@@ -36,7 +36,7 @@ if [[ -n ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
   touch "$trace"
   trace_start=0
 else
-  say "no private /tmp here (the demo needs root for one): the machine's /tmp is left alone"
+  say "no private /tmp here (it takes root, unshare, and programs outside /tmp): the machine's /tmp is left alone"
   if [[ -e /tmp/debugDB2 ]]; then
     echo "/tmp/debugDB2 exists: every session would wait for it to go; remove it first" >&2
     exit 1
