@@ -298,8 +298,9 @@ class Sessions {
   void** backend_handle_ = nullptr;
 };
 
-TEST(EndToEnd, TheUnloadMarkerWaitsForTheLastOpenSession) {
-  RunIsolated([] {
+// Two sessions of one process with the unload marker present and the trace on.
+void WithUnloadMarker(const std::function<void(Sessions&, Sessions::Session&, Sessions::Session&)>& body) {
+  RunIsolated([&] {
     Vorlan vorlan;
     vorlan.Install("Instance001");
     setenv("VORLAN_INST", "Instance001", 1);
@@ -307,6 +308,12 @@ TEST(EndToEnd, TheUnloadMarkerWaitsForTheLastOpenSession) {
     EnableTrace();
     Sessions sessions;
     Sessions::Session first(1), second(2);
+    body(sessions, first, second);
+  });
+}
+
+TEST(EndToEnd, TheUnloadMarkerWaitsForTheLastOpenSession) {
+  WithUnloadMarker([](Sessions& sessions, Sessions::Session& first, Sessions::Session& second) {
     ASSERT_EQ(sessions.Open(first), SQLUV_OK);
     ASSERT_EQ(sessions.Open(second), SQLUV_OK);
     ASSERT_EQ(sessions.End(first), SQLUV_OK);
@@ -323,14 +330,7 @@ TEST(EndToEnd, TheUnloadMarkerWaitsForTheLastOpenSession) {
 }
 
 TEST(EndToEnd, TheKeepLoadedMarkerSparesOneUnload) {
-  RunIsolated([] {
-    Vorlan vorlan;
-    vorlan.Install("Instance001");
-    setenv("VORLAN_INST", "Instance001", 1);
-    WriteFile(kUnloadMarker, "");
-    EnableTrace();
-    Sessions sessions;
-    Sessions::Session first(1), second(2);
+  WithUnloadMarker([](Sessions& sessions, Sessions::Session& first, Sessions::Session& second) {
     ASSERT_EQ(sessions.Open(first), SQLUV_OK);
     WriteFile(kKeepLoadedMarker, "");
     ASSERT_EQ(sessions.End(first), SQLUV_OK);
