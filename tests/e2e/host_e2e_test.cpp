@@ -221,6 +221,16 @@ TEST(EndToEnd, FailuresNameWhatFailedAndLeaveNothingThatLooksLikeSuccess) {
        },
        {"restore", "--output", "@/restored", "--timestamp", kTimestamp, "--sessions", "2", "--buffer-size", "1000"},
        1, "kelmar-host: restore failed: session 2: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n"},
+      {"a restore on fewer sessions than its backup had",
+       [](const std::string& dir) {
+         ASSERT_EQ(RunHost({"backup", "--input", dir + "/image", "--timestamp", kTimestamp, "--sessions", "2",
+                            "--buffer-size", "1000"})
+                       .status,
+                   0);
+       },
+       {"restore", "--output", "@/restored", "--timestamp", kTimestamp, "--buffer-size", "1000"}, 1,
+       "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 exists): "
+       "restore it with as many sessions as its backup had\n"},
       {"a missing input file", [](const std::string&) {}, {"backup", "--input", "@/missing"}, 2,
        "kelmar-host: backup failed: cannot open input file @/missing: No such file or directory\n"},
       {"malformed options", [](const std::string&) {}, {"query-logs", "--record", "vmName=Instance0000000000001"}, 2,

@@ -1,6 +1,7 @@
 // The sample backend libXjKelmar.so, driven directly through its own entry
 // points by kelmar-host's session code, as installed in <home>/Base.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -61,31 +62,62 @@ struct Installed {
   }
 };
 
+// A restore gives back every byte on as many sessions as its backup had; on
+// fewer or more it fails and leaves nothing that looks like the image.
 TEST(SampleBackend, BackupAndRestoreGiveBackEveryByte) {
   struct Case {
     std::size_t size;
     int sessions;
+    int restore_sessions;
+    const char* failure;  // null: the restore gives back the image
   };
   const std::size_t buffer = 4096;
-  const Case cases[] = {{0, 1},          {1, 1},          {buffer - 1, 1}, {buffer, 1},          {buffer + 1, 1},
-                        {3 * buffer + 5, 1}, {0, 3},      {1, 3},          {buffer, 3},          {10 * buffer + 17, 3},
-                        {4 * buffer, 4}};
+  const char* const kNoFourthPart = "session 4: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\"";
+  const Case cases[] = {
+      {0, 1, 1, nullptr},
+      {1, 1, 1, nullptr},
+      {buffer - 1, 1, 1, nullptr},
+      {buffer, 1, 1, nullptr},
+      {buffer + 1, 1, 1, nullptr},
+      {3 * buffer + 5, 1, 1, nullptr},
+      {0, 3, 3, nullptr},
+      {1, 3, 3, nullptr},
+      {buffer, 3, 3, nullptr},
+      {10 * buffer + 17, 3, 3, nullptr},
+      {4 * buffer, 4, 4, nullptr},
+      {10 * buffer + 17, 3, 2,
+       "the image has more parts than this restore's 2 sessions (part 3 exists): restore it with as many sessions "
+       "as its backup had"},
+      {0, 3, 1,
+       "the image has more parts than this restore's 1 session (part 2 exists): restore it with as many sessions "
+       "as its backup had"},
+      {10 * buffer + 17, 3, 4, kNoFourthPart},
+  };
   RunIsolated([&] {
     const Installed backend;
     const std::string dir = ScratchDir();
     for (const Case& c : cases) {
-      const std::string label = std::to_string(c.size) + " bytes, " + std::to_string(c.sessions) + " sessions";
+      const std::string label = std::to_string(c.size) + " bytes, " + std::to_string(c.sessions) +
+                                " sessions, restored on " + std::to_string(c.restore_sessions);
       const std::string image = PatternBytes(c.size, static_cast<unsigned>(c.size));
       kelmar::testbed::WriteFile(dir + "/image", image);
-      const std::vector<std::string> common = {"--timestamp", kTimestamp, "--sessions", std::to_string(c.sessions),
-                                               "--buffer-size", std::to_string(buffer)};
-      std::vector<std::string> backup = {"backup", "--input", dir + "/image"};
-      std::vector<std::string> restore = {"restore", "--output", dir + "/restored"};
+      unlink((dir + "/restored").c_str());
+      const std::vector<std::string> common = {"--timestamp", kTimestamp, "--buffer-size", std::to_string(buffer)};
+      std::vector<std::string> backup = {"backup", "--input", dir + "/image", "--sessions", std::to_string(c.sessions)};
+      std::vector<std::string> restore = {"restore", "--output", dir + "/restored", "--sessions",
+                                          std::to_string(c.restore_sessions)};
       backup.insert(backup.end(), common.begin(), common.end());
       restore.insert(restore.end(), common.begin(), common.end());
       backend.Ok(backup);
-      backend.Ok(restore);
-      EXPECT_TRUE(ReadFile(dir + "/restored") == image) << label;
+      const OperationReport restored = backend.Run(restore);
+      if (c.failure == nullptr) {
+        EXPECT_EQ(restored.status, ExitStatus::kSuccess) << label << ": " << restored.failure;
+        EXPECT_TRUE(ReadFile(dir + "/restored") == image) << label;
+      } else {
+        EXPECT_EQ(restored.status, ExitStatus::kVendorFailure) << label;
+        EXPECT_EQ(restored.failure, c.failure) << label;
+        EXPECT_EQ(Listing(dir), Names{"image"}) << label << ": no output, no leftovers";
+      }
 
       const OperationReport query = backend.Run({"query-images"});
       ASSERT_EQ(query.objects.size(), static_cast<std::size_t>(c.sessions)) << label;

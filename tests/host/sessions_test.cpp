@@ -40,6 +40,7 @@ struct ScriptedVendor {
   std::function<sqlint32(int sequence, Return_code*)> init = [](int, Return_code*) { return SQLUV_OK; };
   std::function<sqlint32(int sequence, Data*, Return_code*)> put = [](int, Data*, Return_code*) { return SQLUV_OK; };
   std::function<sqlint32(int sequence, Data*, Return_code*)> get;
+  std::function<sqlint32(int sequence, Return_code*)> end = [](int, Return_code*) { return SQLUV_OK; };
 
   void Record(std::string call) {
     const std::lock_guard lock(mutex);
@@ -71,10 +72,10 @@ const kelmar::host::VendorCalls kScriptedCalls = {
       }
       return result;
     },
-    [](sqlint32 action, void* cb, Init_output*, Return_code*) -> sqlint32 {
+    [](sqlint32 action, void* cb, Init_output*, Return_code* rc) -> sqlint32 {
       vendor->Record("sqluvend " + std::string(action == SQLUV_COMMIT ? "COMMIT " : "ABORT ") +
                      std::to_string(SequenceOf(cb)));
-      return SQLUV_OK;
+      return vendor->end(SequenceOf(cb), rc);
     },
     nullptr,
     nullptr,
@@ -207,32 +208,84 @@ TEST(HostSessions, RestoreRefusesAnswersThatMakeNoSenseAndLeavesNoOutput) {
   }
 }
 
-TEST(HostSessions, RestoreJoinsTheSessionsObjectsInSequenceOrder) {
-  RunIsolated([] {
-    ScriptedVendor scripted;
-    vendor = &scripted;
-    const std::string parts[] = {PatternBytes(700, 3), PatternBytes(0, 4), PatternBytes(1500, 5)};
-    std::size_t offsets[3] = {};
-    // Session k hands out its part in buffers; an exactly full last buffer
-    // is followed by SQLUV_ENDOFMEDIA_NO_DATA.
-    scripted.get = [&](int sequence, Data* data, Return_code*) {
-      const std::string& part = parts[sequence - 1];
-      std::size_t& offset = offsets[sequence - 1];
-      const std::size_t n = std::min<std::size_t>(data->buff_size, part.size() - offset);
-      std::memcpy(data->dataptr, part.data() + offset, n);
-      offset += n;
-      data->actual_buff_size = static_cast<sqlint32>(n);
-      if (n == 0) return SQLUV_ENDOFMEDIA_NO_DATA;
-      return n < static_cast<std::size_t>(data->buff_size) ? SQLUV_ENDOFMEDIA : SQLUV_OK;
+// Nothing in the parts tells how many there are, so only a part after the
+// last that is not found shows that the joined parts are the whole image.
+TEST(HostSessions, RestoreJoinsThePartsInSequenceOrderAndPublishesOnlyAWholeImage) {
+  struct Case {
+    const char* what;
+    std::function<sqlint32(Return_code*)> part_after_last;  // sqluvint of sequence 4
+    std::function<sqlint32(Return_code*)> end_after_last;   // its sqluvend, if opened
+    const char* failure;                                    // null: the restore succeeds
+    bool ended;                                             // "sqluvend ABORT 4" was called
+  };
+  const auto result = [](sqlint32 code, const char* description = "") {
+    return [=](Return_code* rc) {
+      rc->return_code = code;
+      std::snprintf(rc->description, sizeof rc->description, "%s", description);
+      return code;
     };
-    const std::string dir = ScratchDir();
-    const OperationReport report = RunOperation(
-        kScriptedCalls, Command({"--library", "l", "restore", "--output", dir + "/restored", "--sessions", "3",
-                                 "--timestamp", "20261205141541", "--buffer-size", "500"}));
-    ASSERT_EQ(report.status, ExitStatus::kSuccess) << report.failure;
-    EXPECT_EQ(ReadFile(dir + "/restored"), parts[0] + parts[1] + parts[2]);
-    EXPECT_EQ(Listing(dir), std::vector<std::string>{"restored"});
-  });
+  };
+  const char* const kMoreParts =
+      "the image has more parts than this restore's 3 sessions (part 4 exists): restore it with as many sessions as "
+      "its backup had";
+  const Case cases[] = {
+      {"no part after the last", result(SQLUV_OBJ_NOT_FOUND, "no such object"), result(SQLUV_OK), nullptr, false},
+      {"a part after the last", result(SQLUV_OK), result(SQLUV_OK), kMoreParts, true},
+      {"a part after the last, whose abort fails", result(SQLUV_OK), result(SQLUV_ABORT_FAILED, "tape stuck"),
+       "the image has more parts than this restore's 3 sessions (part 4 exists): restore it with as many sessions as "
+       "its backup had; ending the session for part 4: sqluvend(ABORT) returned SQLUV_ABORT_FAILED (29): \"tape "
+       "stuck\"",
+       true},
+      {"the vendor cannot tell", result(SQLUV_IO_ERROR, "disk gone"), result(SQLUV_OK),
+       "asking for part 4 of the image: sqluvint returned SQLUV_IO_ERROR (25): \"disk gone\"", false},
+      {"the vendor leaves the return code alone", [](Return_code*) { return -1; }, result(SQLUV_OK),
+       "asking for part 4 of the image: sqluvint returned -1, return code not set", false},
+  };
+  for (const Case& c : cases) {
+    RunIsolated([&] {
+      ScriptedVendor scripted;
+      vendor = &scripted;
+      const std::string parts[] = {PatternBytes(700, 3), PatternBytes(0, 4), PatternBytes(1500, 5)};
+      std::size_t offsets[3] = {};
+      scripted.init = [&](int sequence, Return_code* rc) { return sequence <= 3 ? SQLUV_OK : c.part_after_last(rc); };
+      scripted.end = [&](int sequence, Return_code* rc) { return sequence <= 3 ? SQLUV_OK : c.end_after_last(rc); };
+      // Session k hands out its part in buffers; an exactly full last buffer
+      // is followed by SQLUV_ENDOFMEDIA_NO_DATA.
+      scripted.get = [&](int sequence, Data* data, Return_code*) {
+        const std::string& part = parts[sequence - 1];
+        std::size_t& offset = offsets[sequence - 1];
+        const std::size_t n = std::min<std::size_t>(data->buff_size, part.size() - offset);
+        std::memcpy(data->dataptr, part.data() + offset, n);
+        offset += n;
+        data->actual_buff_size = static_cast<sqlint32>(n);
+        if (n == 0) return SQLUV_ENDOFMEDIA_NO_DATA;
+        return n < static_cast<std::size_t>(data->buff_size) ? SQLUV_ENDOFMEDIA : SQLUV_OK;
+      };
+      const std::string dir = ScratchDir();
+      const OperationReport report = RunOperation(
+          kScriptedCalls, Command({"--library", "l", "restore", "--output", dir + "/restored", "--sessions", "3",
+                                   "--timestamp", "20261205141541", "--buffer-size", "500"}));
+      if (c.failure == nullptr) {
+        ASSERT_EQ(report.status, ExitStatus::kSuccess) << c.what << ": " << report.failure;
+        EXPECT_EQ(ReadFile(dir + "/restored"), parts[0] + parts[1] + parts[2]) << c.what;
+        EXPECT_EQ(Listing(dir), std::vector<std::string>{"restored"}) << c.what;
+      } else {
+        EXPECT_EQ(report.status, ExitStatus::kVendorFailure) << c.what;
+        EXPECT_EQ(report.failure, c.failure) << c.what;
+        EXPECT_EQ(Listing(dir), std::vector<std::string>{}) << c.what << ": no output, no leftovers";
+      }
+      // The part after the last is asked for once every session has been
+      // committed, and it is no session of the report.
+      const std::vector<std::string> committed = {"sqluvend COMMIT 1", "sqluvend COMMIT 2", "sqluvend COMMIT 3"};
+      ASSERT_GE(scripted.calls.size(), 7u) << c.what;
+      EXPECT_EQ(Sorted({scripted.calls.begin() + 3, scripted.calls.begin() + 6}), committed) << c.what;
+      std::vector<std::string> after(scripted.calls.begin() + 6, scripted.calls.end());
+      std::vector<std::string> expected_after = {"sqluvint R 004 of 3, size 0, options 0"};
+      if (c.ended) expected_after.push_back("sqluvend ABORT 4");
+      EXPECT_EQ(after, expected_after) << c.what;
+      EXPECT_EQ(report.sessions.size(), 3u) << c.what;
+    });
+  }
 }
 
 }  // namespace

@@ -253,15 +253,17 @@ options:
   --timestamp DIGITS    backup timestamp yyyymmddhhmmss (backup: now)
   --sessions N          backup and restore: N sessions on N threads (1);
                         a restore needs as many sessions as its backup had
+                        and fails when the image has a part beyond them
   --buffer-size BYTES   bytes per sqluvput/sqluvget buffer (1048576)
   --options TEXT        vendor options as text, e.g. XjInstanceName=Instance001
   --record FIELD=VALUE  a field of the 344-byte options record; repeatable;
                         fields: instanceName version build vendorId vmName
                         jmToken serverId dbInstanceName
 
-exit status: 0 all calls succeeded; 1 a vendor call failed, or the data of
-a restore or retrieve could not be written; 2 bad command line, options or
-input file; 3 the library cannot be loaded or lacks an entry point.
+exit status: 0 all calls succeeded; 1 a vendor call failed, the data of a
+restore or retrieve could not be written, or a restore's image has more parts
+than its sessions; 2 bad command line, options or input file; 3 the library
+cannot be loaded or lacks an entry point.
 )";
 }
 

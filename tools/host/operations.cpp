@@ -65,13 +65,19 @@ SessionIdentity IdentityFor(const HostCommand& command) {
   return identity;
 }
 
+// Part `sequence` (from 1) of an image that a backup or restore moves on
+// command.sessions sessions.
+SessionIdentity ImagePart(const HostCommand& command, unsigned sequence) {
+  SessionIdentity identity = IdentityFor(command);
+  identity.sequence = static_cast<int>(sequence);
+  identity.num_sessions = command.sessions;
+  return identity;
+}
+
 // Session `index` of a backup or restore that runs on several sessions.
 SessionIdentity ImageSession(const HostCommand& command, unsigned index, SessionReport& report) {
-  SessionIdentity identity = IdentityFor(command);
-  identity.sequence = static_cast<int>(index + 1);
-  identity.num_sessions = command.sessions;
   report.label = "session " + std::to_string(index + 1);
-  return identity;
+  return ImagePart(command, index + 1);
 }
 
 void Fail(OperationReport& report, ExitStatus status, std::string failure) {
@@ -115,6 +121,31 @@ void Backup(const VendorCalls& calls, const HostCommand& command, OperationRepor
   TakeGroupOutcome(report, group);
 }
 
+// Each restore session reads one part, and nothing in the parts tells how
+// many there are: a restore on fewer sessions than its backup had would
+// publish the first parts as if they were the image. So ask for the part
+// after the last one read; only its absence shows the image is complete.
+void RequireNoFurtherPart(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  const unsigned next = command.sessions + 1;
+  SessionRecords records(ImagePart(command, next), command.options);
+  const sqlint32 result = calls.sqluvint(records.input(), records.output(), records.FreshReturnCode());
+  if (result == SQLUV_OBJ_NOT_FOUND) return;
+  if (result != SQLUV_OK) {
+    return Fail(report, ExitStatus::kVendorFailure,
+                "asking for part " + std::to_string(next) + " of the image: sqluvint returned " +
+                    DescribeOutcome(result, records.return_code()));
+  }
+  std::string failure = "the image has more parts than this restore's " + std::to_string(command.sessions) +
+                        (command.sessions == 1 ? " session" : " sessions") + " (part " + std::to_string(next) +
+                        " exists): restore it with as many sessions as its backup had";
+  const sqlint32 ended = calls.sqluvend(SQLUV_ABORT, records.vendor_cb(), records.output(), records.FreshReturnCode());
+  if (ended != SQLUV_OK) {
+    failure += "; ending the session for part " + std::to_string(next) + ": sqluvend(ABORT) returned " +
+               DescribeOutcome(ended, records.return_code());
+  }
+  Fail(report, ExitStatus::kVendorFailure, failure);
+}
+
 void Restore(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
   PartFiles parts;
   std::string error;
@@ -128,6 +159,7 @@ void Restore(const VendorCalls& calls, const HostCommand& command, OperationRepo
     RunGetSession(calls, records, parts.fd(i), command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);
+  if (report.status == ExitStatus::kSuccess) RequireNoFurtherPart(calls, command, report);
   if (report.status == ExitStatus::kSuccess && !parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
 }
 
