@@ -193,6 +193,14 @@ TEST(EndToEnd, TheOptionsChooseTheInstance) {
   }
 }
 
+// dir/image backed up at kTimestamp on `sessions` sessions, in parts of 1000-byte buffers.
+void BackUpImage(const std::string& dir, int sessions) {
+  ASSERT_EQ(RunHost({"backup", "--input", dir + "/image", "--timestamp", kTimestamp, "--sessions",
+                     std::to_string(sessions), "--buffer-size", "1000"})
+                .status,
+            0);
+}
+
 TEST(EndToEnd, FailuresNameWhatFailedAndLeaveNothingThatLooksLikeSuccess) {
   struct Case {
     const char* what;
@@ -210,24 +218,13 @@ TEST(EndToEnd, FailuresNameWhatFailedAndLeaveNothingThatLooksLikeSuccess) {
        "kelmar-host: restore failed: session 1: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n"},
       {"a restore whose second object is gone",
        [](const std::string& dir) {
-         ASSERT_EQ(RunHost({"backup", "--input", dir + "/image", "--timestamp", kTimestamp, "--sessions", "2",
-                            "--buffer-size", "1000"})
-                       .status,
-                   0);
+         BackUpImage(dir, 2);
          ASSERT_EQ(RunHost({"delete-images", "--timestamp", kTimestamp}).status, 0);
-         ASSERT_EQ(RunHost({"backup", "--input", dir + "/image", "--timestamp", kTimestamp, "--buffer-size", "1000"})
-                       .status,
-                   0);
+         BackUpImage(dir, 1);
        },
        {"restore", "--output", "@/restored", "--timestamp", kTimestamp, "--sessions", "2", "--buffer-size", "1000"},
        1, "kelmar-host: restore failed: session 2: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n"},
-      {"a restore on fewer sessions than its backup had",
-       [](const std::string& dir) {
-         ASSERT_EQ(RunHost({"backup", "--input", dir + "/image", "--timestamp", kTimestamp, "--sessions", "2",
-                            "--buffer-size", "1000"})
-                       .status,
-                   0);
-       },
+      {"a restore on fewer sessions than its backup had", [](const std::string& dir) { BackUpImage(dir, 2); },
        {"restore", "--output", "@/restored", "--timestamp", kTimestamp, "--buffer-size", "1000"}, 1,
        "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 exists): "
        "restore it with as many sessions as its backup had\n"},
