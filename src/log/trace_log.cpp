@@ -3,9 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 
+namespace {
+// Relaxed is enough: it only ever goes from false to true, before the
+// program runs any of the library's code.
+constinit std::atomic<bool> trace_switched_off{false};
+}  // namespace
+
 namespace kelmar {
+
+void SwitchTraceOffForThisProcess() { trace_switched_off.store(true, std::memory_order_relaxed); }
 
 std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, const std::tm& when, const char* tag,
                             const char* format, va_list args) {
@@ -27,6 +36,7 @@ std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, cons
 }  // namespace kelmar
 
 void SqluvErrorLog(const char* tag, const char* format, ...) {
+  if (trace_switched_off.load(std::memory_order_relaxed)) return;
   // The line carries the moment the call began, so the clock comes first; the
   // rest is paid only when the file is there.
   const std::time_t now = std::time(nullptr);

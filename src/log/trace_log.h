@@ -24,6 +24,12 @@ inline constexpr std::size_t kTraceLineBytes = kTraceTextBytes + 64;
 std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, const std::tm& when, const char* tag,
                             const char* format, va_list args);
 
+// For programs that run the library's code outside DB2 (kelmar-check): from
+// now on this process writes no trace lines, whether or not the file is
+// there, so that a check does not mix its lines into the operators' trace.
+// Nothing in the library calls it, and nothing turns the trace on again.
+void SwitchTraceOffForThisProcess();
+
 }  // namespace kelmar
 
 // Appends one line under `tag` when the trace file is there to take it.

@@ -119,6 +119,18 @@ TEST(TraceSwitch, WritesOnlyWhileTheFileIsThereAndWritable) {
   });
 }
 
+TEST(TraceSwitch, ProcessSwitchedOffWritesNothingWhileTheFileIsThere) {
+  RunIsolated([] {
+    EnableTrace();
+    WriteOneLine("before");
+    kelmar::SwitchTraceOffForThisProcess();
+    WriteOneLine("after");
+    std::thread other_thread([] { WriteOneLine("from another thread"); });
+    other_thread.join();
+    EXPECT_EQ(TraceLines(), std::vector<std::string>{"sqluvput(): before"});
+  });
+}
+
 TEST(TraceSwitch, UnwritableFileTakesNothing) {
   RunIsolated([] {
     EnableTrace();

@@ -17,7 +17,8 @@ namespace {
 
 constexpr int kNoNamespaceExit = 77;
 
-// Empty on success, else why /tmp could not be made private.
+}  // namespace
+
 std::string MakePrivateTmp() {
   if (unshare(CLONE_NEWNS) != 0) return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
   // Keep the new mounts from propagating back to the machine.
@@ -27,8 +28,6 @@ std::string MakePrivateTmp() {
     return std::string("mounting a tmpfs on /tmp: ") + std::strerror(errno);
   return {};
 }
-
-}  // namespace
 
 void RunIsolated(const std::function<void()>& body) {
   int reason_pipe[2];

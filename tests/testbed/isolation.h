@@ -4,8 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace kelmar::testbed {
+
+// Moves this process into a new mount namespace with a tmpfs on /tmp. Empty
+// on success, else why no private /tmp could be made.
+std::string MakePrivateTmp();
 
 // Runs `body` in a forked child inside a new mount namespace with a tmpfs on
 // /tmp. Assertions inside `body` report in the child's output; the parent
