@@ -277,7 +277,7 @@ class Sessions {
 
   struct Session {
     kelmar::host::SessionRecords records;
-    explicit Session(int sequence) : records(Identity(sequence), kelmar::host::NoOptions()) {}
+    explicit Session(int sequence) : records(Identity(sequence), kelmar::tools::NoOptions()) {}
     static kelmar::host::SessionIdentity Identity(int sequence) {
       kelmar::host::SessionIdentity identity;
       identity.action = 'W';

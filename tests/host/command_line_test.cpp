@@ -139,7 +139,7 @@ TEST(OptionsRecord, FieldsSitAtTheirPlacesAndNothingElseIsWritten) {
   args.insert(args.end(), {"--record", "vmName=" + std::string(17, 'x'), "--record", "vmName=Instance002"});
   const ParsedCommandLine parsed = ParseCommandLine(args);
   ASSERT_EQ(parsed.outcome, ParsedCommandLine::Outcome::kRun) << parsed.error;
-  const kelmar::host::VendorOptions& options = parsed.command.options;
+  const kelmar::tools::VendorOptions& options = parsed.command.options;
   ASSERT_TRUE(options.present);
   EXPECT_EQ(options.size, 344u);
   ASSERT_EQ(options.bytes.size(), 344u);

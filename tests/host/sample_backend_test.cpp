@@ -197,7 +197,7 @@ struct OpenSession {
   sqlint32 result;
 
   OpenSession(const VendorCalls& calls, const SessionIdentity& identity)
-      : records(identity, kelmar::host::NoOptions()),
+      : records(identity, kelmar::tools::NoOptions()),
         result(calls.sqluvint(records.input(), records.output(), records.FreshReturnCode())) {}
 };
 
@@ -254,7 +254,7 @@ TEST(SampleBackend, AnswersMisuseWithDb2ReturnCodes) {
          [&](Return_code* rc) { return calls.sqluvend(7, writing.records.vendor_cb(), writing.records.output(), rc); }},
         {"sqluvdel for a write action", SQLUV_INV_ACTION,
          [&](Return_code* rc) {
-           SessionRecords records(Identity('W'), kelmar::host::NoOptions());
+           SessionRecords records(Identity('W'), kelmar::tools::NoOptions());
            return calls.sqluvdel(records.input(), records.output(), rc);
          }},
     };

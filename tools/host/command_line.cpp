@@ -134,7 +134,7 @@ class Parser {
                                     [&](const OperationInfo& info) { return *operation == info.name; });
     if (known == kOperations.end()) return Fail("unknown operation \"" + *operation + "\"");
     command.operation = known->operation;
-    return BuildOptions(command);
+    return options_arguments_.Build(command.options, error_);
   }
 
   bool SetOption(std::string_view option, const std::string& value, HostCommand& command) {
@@ -166,20 +166,10 @@ class Parser {
       if (!size) return Fail("--buffer-size must be a number of bytes from 1 to " + std::to_string(kMaxBufferSize));
       command.buffer_size = *size;
     } else if (option == "--options") {
-      options_text_ = value;
+      options_arguments_.TakeText(value);
     } else {  // --record
-      const std::size_t equals = value.find('=');
-      if (equals == std::string::npos) return Fail("--record needs FIELD=VALUE, got \"" + value + "\"");
-      record_fields_.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+      return options_arguments_.TakeRecordField(value, error_);
     }
-    return true;
-  }
-
-  bool BuildOptions(HostCommand& command) {
-    if (options_text_ && !record_fields_.empty()) return Fail("give the options either as --options or as --record");
-    if (options_text_) return OptionsText(*options_text_, command.options, error_);
-    if (!record_fields_.empty()) return OptionsRecord(record_fields_, command.options, error_);
-    command.options = NoOptions();
     return true;
   }
 
@@ -216,8 +206,7 @@ class Parser {
   const std::vector<std::string>& args_;
   std::string error_;
   bool help_ = false;
-  std::optional<std::string> options_text_;
-  std::vector<std::pair<std::string, std::string>> record_fields_;
+  tools::OptionsArguments options_arguments_;
 };
 
 }  // namespace

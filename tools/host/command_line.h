@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/vendor_options.h"
+#include "common/vendor_options.h"
 
 namespace kelmar::host {
 
@@ -44,7 +44,7 @@ struct HostCommand {
   std::vector<std::string> log_files;  // archive: paths; retrieve, delete-logs: names
   unsigned sessions = 1;
   std::size_t buffer_size = kDefaultBufferSize;
-  VendorOptions options;
+  tools::VendorOptions options;
 };
 
 struct ParsedCommandLine {

@@ -25,7 +25,7 @@ std::string SequenceText(int sequence) {
 
 }  // namespace
 
-SessionRecords::SessionRecords(const SessionIdentity& identity, const VendorOptions& options)
+SessionRecords::SessionRecords(const SessionIdentity& identity, const tools::VendorOptions& options)
     : action_(1, identity.action),
       filename_(identity.log_name),
       db2instance_(identity.instance),

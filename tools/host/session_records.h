@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/vendor_options.h"
+#include "common/vendor_options.h"
 #include "kelmar/db2_vendor.h"
 
 namespace kelmar::host {
@@ -28,7 +28,7 @@ struct SessionIdentity {
 
 class SessionRecords {
  public:
-  SessionRecords(const SessionIdentity& identity, const VendorOptions& options);
+  SessionRecords(const SessionIdentity& identity, const tools::VendorOptions& options);
   SessionRecords(const SessionRecords&) = delete;
   SessionRecords& operator=(const SessionRecords&) = delete;
 

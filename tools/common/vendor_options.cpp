@@ -1,9 +1,9 @@
-#include "host/vendor_options.h"
+#include "common/vendor_options.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace kelmar::host {
+namespace kelmar::tools {
 
 VendorOptions NoOptions() { return {}; }
 
@@ -47,4 +47,32 @@ bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& field
   return true;
 }
 
-}  // namespace kelmar::host
+bool OptionsArguments::TakeRecordField(const std::string& assignment, std::string& error) {
+  const std::size_t equals = assignment.find('=');
+  if (equals == std::string::npos) {
+    error = "--record needs FIELD=VALUE, got \"" + assignment + "\"";
+    return false;
+  }
+  record_fields_.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+  return true;
+}
+
+bool OptionsArguments::Build(VendorOptions& options, std::string& error) const {
+  if (text_ && !record_fields_.empty()) {
+    error = "give the options either as --options or as --record";
+    return false;
+  }
+  if (text_) return OptionsText(*text_, options, error);
+  if (!record_fields_.empty()) return OptionsRecord(record_fields_, options, error);
+  options = NoOptions();
+  return true;
+}
+
+Init_input InputWithOptions(VendorOptions& options) {
+  Init_input input{};
+  input.size_options = static_cast<unsigned short>(options.present ? options.size : 0);
+  input.options = options.present ? options.bytes.data() : nullptr;
+  return input;
+}
+
+}  // namespace kelmar::tools

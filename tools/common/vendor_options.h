@@ -4,12 +4,15 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace kelmar::host {
+#include "kelmar/db2_vendor.h"
+
+namespace kelmar::tools {
 
 inline constexpr std::size_t kOptionsRecordSize = 344;
 // size_options is DB2's unsigned 16-bit count.
@@ -51,4 +54,24 @@ bool OptionsText(std::string_view text, VendorOptions& options, std::string& err
 bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& fields, VendorOptions& options,
                    std::string& error);
 
-}  // namespace kelmar::host
+// The vendor options as the tools take them on their command line: either
+// "--options TEXT" or any number of "--record FIELD=VALUE".
+class OptionsArguments {
+ public:
+  void TakeText(std::string text) { text_ = std::move(text); }
+  // False with `error` set when `assignment` is not FIELD=VALUE.
+  bool TakeRecordField(const std::string& assignment, std::string& error);
+  // The options DB2 would pass. False with `error` set when both forms were
+  // given, or for what OptionsText and OptionsRecord refuse.
+  bool Build(VendorOptions& options, std::string& error) const;
+
+ private:
+  std::optional<std::string> text_;
+  std::vector<std::pair<std::string, std::string>> record_fields_;
+};
+
+// DB2's session input carrying `options` (which must outlive it); every
+// member that vendor libraries do not read for the options is zero.
+Init_input InputWithOptions(VendorOptions& options);
+
+}  // namespace kelmar::tools
