@@ -12,7 +12,8 @@ bool FindBaseDir(char* gpath, std::size_t size, const Init_input* in) {
   kelmar::PathText properties;
   if (!kelmar::ComposePropertiesPath(properties, name.c_str())) return false;
   kelmar::PathText home;
-  if (!kelmar::ReadHomeDirectoryOf(properties, home) || !kelmar::CheckBackendLibrary(home)) return false;
+  kelmar::PathText library;
+  if (!kelmar::ReadHomeDirectoryOf(properties, home) || !kelmar::CheckBackendLibrary(home, library)) return false;
   kelmar::HandBackBaseDir(home, gpath, size);
   return true;
 }

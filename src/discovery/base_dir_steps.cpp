@@ -102,8 +102,8 @@ bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
   return true;
 }
 
-bool CheckBackendLibrary(const PathText& home) {
-  PathText library;  // stays empty without a home directory
+bool CheckBackendLibrary(const PathText& home, PathText& library) {
+  library = PathText{};
   const bool executable = !home.empty() &&
                           ComposePath(library.span(), "%s/Base/%s", home.c_str(), kBackendFileName) &&
                           access(library.c_str(), X_OK) == 0;

@@ -35,8 +35,9 @@ bool ComposePropertiesPath(PathText& properties, const char* name);
 // cannot be opened; `home` stays empty when the line or its value is missing.
 bool ReadHomeDirectoryOf(const PathText& properties, PathText& home);
 
-// Step 5: whether "<home>/Base/libXjKelmar.so" may be executed.
-bool CheckBackendLibrary(const PathText& home);
+// Step 5: whether "<home>/Base/libXjKelmar.so" may be executed. `library`
+// receives that path (empty without a home directory).
+bool CheckBackendLibrary(const PathText& home, PathText& library);
 
 // Step 6: "<home>/Base" into `gpath` (size at least 1), cut to size-1
 // characters, the rest of `gpath` zeroed.

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "discovery/base_dir.h"
-#include "kelmar/backend.h"
 #include "kelmar/libkelmar.h"
+#include "loader/backend_library.h"
 #include "loader/backend_table.h"
 #include "log/bounded_text.h"
 #include "log/trace_log.h"
@@ -24,14 +24,6 @@ const char* DlErrorText() {
   return text != nullptr ? text : kNoErrorText;
 }
 
-// `<base>/libXjKelmar.so`, cut at 1023 characters. Discovery has already
-// found the library under this very path, so it is never cut in practice.
-void BuildLibraryPath(const kelmar::PathText& base_dir, kelmar::PathText& path) {
-  kelmar::CopyBounded(path.span(), base_dir.view());
-  kelmar::AppendBounded(path.span(), "/");
-  kelmar::AppendBounded(path.span(), kelmar::kBackendFileName);
-}
-
 // The load proper, for an empty table.
 int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
   kelmar::PathText base_dir;
@@ -45,9 +37,9 @@ int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
   [[maybe_unused]] const int changed = chdir(base_dir.c_str());
 
   kelmar::PathText library_path;
-  BuildLibraryPath(base_dir, library_path);
+  kelmar::BuildBackendLibraryPath(base_dir, library_path);
   SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", library_path.c_str());
-  void* const handle = dlopen(library_path.c_str(), RTLD_NOW);
+  void* const handle = kelmar::OpenBackendLibrary(library_path);
   const char* const load_error = handle == nullptr ? DlErrorText() : nullptr;
 
   kelmar::PathText directory;
