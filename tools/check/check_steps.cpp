@@ -1,0 +1,263 @@
+#include "check/check_steps.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "check/elf_dynamic.h"
+#include "check/needed_libraries.h"
+#include "check/working_directory.h"
+#include "discovery/base_dir_steps.h"
+#include "discovery/environment.h"
+#include "discovery/instance_name.h"
+#include "front/registry_root.h"
+#include "loader/backend_library.h"
+#include "loader/backend_table.h"
+
+namespace kelmar::check {
+namespace {
+
+// The tag of the library's lines that this program logs on its own behalf.
+constexpr const char* kTag = "kelmar-check";
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// Why `path` cannot be opened for reading, as the system says it.
+std::string WhyUnreadable(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "re");
+  if (file == nullptr) return ErrnoText(errno);
+  std::fclose(file);
+  return "it could not be read";
+}
+
+// Why the library's execute test refused `path`, in the operator's terms.
+std::string WhyNotExecutable(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return path + ": " + ErrnoText(errno);
+  if (!S_ISREG(status.st_mode)) return path + " is not a regular file";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+  return path + " is not executable for this user (mode " + mode + ", owner uid " + std::to_string(status.st_uid) +
+         ")";
+}
+
+class Checker {
+ public:
+  explicit Checker(tools::VendorOptions& options) : input_(tools::InputWithOptions(options)) {}
+
+  CheckReport Run() {
+    CheckReport report;
+    for (const StepInfo& info : kSteps) report.steps.push_back(StepResult{info.step, Outcome::kSkipped, {}, {}, {}});
+    const auto result = [&report](Step step) -> StepResult& {
+      return report.steps[static_cast<std::size_t>(step)];
+    };
+
+    // Each of these needs the one before it, as in the library.
+    bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
+                 Properties(result(Step::kProperties)) && Home(result(Step::kHome)) &&
+                 Backend(result(Step::kBackend));
+    if (found) {
+      // Listed before the load, whose dlerror names only the first library missing.
+      NeededLibraries(result(Step::kNeededLibraries));
+      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints));
+    }
+    MarkSkipped(report);
+    if (geteuid() == 0) {
+      report.notes.push_back(
+          "running as root: the execute test and the load saw root's permissions, not those of the DB2 instance "
+          "owner");
+    }
+    return report;
+  }
+
+ private:
+  static void MarkSkipped(CheckReport& report) {
+    const StepResult* failure = report.FirstFailure();
+    for (StepResult& result : report.steps) {
+      if (result.outcome == Outcome::kSkipped && result.summary.empty()) {
+        result.summary = failure != nullptr ? std::string("not checked: ") + InfoOf(failure->step).title + " failed"
+                                            : "not checked";
+      }
+    }
+  }
+
+  static bool Fail(StepResult& result, std::string summary) {
+    result.outcome = Outcome::kFailed;
+    result.summary = std::move(summary);
+    return false;
+  }
+
+  static bool Pass(StepResult& result, std::string summary) {
+    result.outcome = Outcome::kOk;
+    result.summary = std::move(summary);
+    return true;
+  }
+
+  bool Registry(StepResult& result) {
+    SettleRegistryRoot(kTag);
+    root_ = xjReg.load(std::memory_order_acquire);
+    // The library keeps XJREG's own text, not a copy of it.
+    const bool from_variable = root_ == std::getenv("XJREG");
+    result.facts = {{"root", root_, false}, {"source", from_variable ? "XJREG" : "default", false}};
+    const std::string summary = root_ + (from_variable ? " (from XJREG)" : " (the default: XJREG is unset or empty)");
+
+    const std::string product_dir = root_ + "/Vorlan";
+    struct stat status {};
+    if (stat(product_dir.c_str(), &status) != 0) return Fail(result, "no registry: " + product_dir + ": " + ErrnoText(errno));
+    if (!S_ISDIR(status.st_mode)) return Fail(result, "no registry: " + product_dir + " is not a directory");
+    return Pass(result, summary);
+  }
+
+  bool Instance(StepResult& result) {
+    const InstanceSource source = ChooseInstanceSource(&input_);
+    const InstanceResolution resolution = ResolveInstanceName(name_, &input_);
+    const std::string name = std::string(name_.view());
+    if (resolution == InstanceResolution::Failed) return Fail(result, WhyNoInstance(source, name));
+
+    struct Origin {
+      const char* id;
+      const char* text;
+    };
+    const Origin origin = resolution == InstanceResolution::Scanned
+                              ? Origin{"first_instance_scan", "the first instance with a Db2Agent; exported as VORLAN_INST"}
+                          : source == InstanceSource::Record      ? Origin{"record", "vmName of the options record"}
+                          : source == InstanceSource::OptionsText ? Origin{"options_text", "XjInstanceName= of the options text"}
+                                                                  : Origin{"VORLAN_INST", "VORLAN_INST; DB2 passes no options"};
+    // The backend reads VORLAN_VM when it is loaded, so it is set here too.
+    ExportVorlanVm(name_.c_str());
+    result.facts = {{"name", name, false}, {"source", origin.id, false}, {"VORLAN_VM", vorlan_vm}};
+    return Pass(result, (name.empty() ? "an empty name" : name) + " (" + origin.text + ")");
+  }
+
+  std::string WhyNoInstance(InstanceSource source, const std::string& name) const {
+    if (!name.empty() && !IsAcceptableInstanceName(name)) {
+      return "no instance: the name " + Quoted(name) + " is refused, it would lead out of the registry";
+    }
+    if (!name.empty()) return "no instance: " + Quoted(name) + " could not be exported as VORLAN_INST";
+    const std::string named_none = source == InstanceSource::OptionsText
+                                       ? "the options text has no \"XjInstanceName=\""
+                                       : "DB2 passes no options and VORLAN_INST is not set";
+    return "no instance: " + named_none + ", and no instance under " + root_ + "/Vorlan has a Db2Agent";
+  }
+
+  bool Properties(StepResult& result) {
+    const bool fits = ComposePropertiesPath(properties_, name_.c_str());
+    const std::string path(properties_.view());
+    result.facts = {{"path", path, false}};
+    if (!fits) return Fail(result, "the path of .properties is too long: " + path);
+    if (!ReadHomeDirectoryOf(properties_, home_)) return Fail(result, "cannot open " + path + ": " + WhyUnreadable(path));
+    return Pass(result, path);
+  }
+
+  bool Home(StepResult& result) {
+    const std::string home(home_.view());
+    result.facts = {{"home", home, false}};
+    if (home.empty()) {
+      return Fail(result, "no \"dVORLANHOME\" line with a value in " + std::string(properties_.view()));
+    }
+    return Pass(result, home);
+  }
+
+  bool Backend(StepResult& result) {
+    const bool executable = CheckBackendLibrary(home_, library_);
+    HandBackBaseDir(home_, base_dir_.data(), base_dir_.bytes.size());
+    const std::string library(library_.view());
+    result.facts = {{"path", library, false}, {"base_directory", std::string(base_dir_.view())}};
+    if (!executable) return Fail(result, WhyNotExecutable(library));
+    return Pass(result, library + " is executable");
+  }
+
+  void NeededLibraries(StepResult& result) {
+    const std::string library(library_.view());
+    std::string error;
+    const std::optional<ElfDynamic> dynamic = ReadElfDynamic(library, error);
+    if (!dynamic) {
+      result.summary = "cannot list them: " + error;
+      return;
+    }
+    if (dynamic->rpath) result.facts.push_back({"DT_RPATH", *dynamic->rpath});
+    if (dynamic->runpath) result.facts.push_back({"DT_RUNPATH", *dynamic->runpath});
+
+    std::string missing;
+    for (const NeededLibrary& needed : ResolveNeededLibraries(library, *dynamic, std::string(base_dir_.view()))) {
+      result.items.push_back(Item{needed.name, needed.path.has_value(), needed.path, needed.detail});
+      if (!needed.path) missing += (missing.empty() ? "" : ", ") + needed.name;
+    }
+    if (!missing.empty()) {
+      Fail(result, "not found: " + missing);
+    } else {
+      Pass(result, result.items.empty() ? "the backend needs no other library"
+                                        : "all " + std::to_string(result.items.size()) + " found");
+    }
+  }
+
+  bool Load(StepResult& result, CheckReport& report) {
+    PathText path;
+    BuildBackendLibraryPath(base_dir_, path);
+    const std::string library(path.view());
+    result.facts = {{"path", library, false}, {"mode", "RTLD_NOW", false}};
+
+    WorkingDirectoryScope working_directory;
+    if (!working_directory.remembered()) {
+      report.notes.push_back("the backend was not loaded: this program's working directory cannot be held open: " +
+                             ErrnoText(errno));
+      return Fail(result, "not attempted: the working directory could not be kept");
+    }
+    // As in the loader, a failed change does not stop the load.
+    if (!working_directory.ChangeTo(std::string(base_dir_.view()))) {
+      result.facts.push_back({"chdir_error", ErrnoText(errno)});
+    }
+    result.facts.push_back({"working_directory", CurrentDirectory()});
+    handle_ = OpenBackendLibrary(path);
+    const char* load_error = handle_ == nullptr ? dlerror() : nullptr;
+    if (!working_directory.Restore()) {
+      report.notes.push_back("the working directory could not be changed back after the load");
+    }
+
+    if (handle_ == nullptr) {
+      const std::string reason = load_error != nullptr ? load_error : "no reason given";
+      result.facts.push_back({"dlerror", reason, false});
+      return Fail(result, "dlopen failed: " + reason);
+    }
+    return Pass(result, "loaded with RTLD_NOW from " + std::string(base_dir_.view()));
+  }
+
+  void EntryPoints(StepResult& result) {
+    std::string missing;
+    for (const char* name : kBackendEntryNames) {
+      const bool found = dlsym(handle_, name) != nullptr;
+      result.items.push_back(Item{name, found, std::nullopt, {}});
+      if (!found) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    }
+    dlerror();  // the misses leave their text behind
+    dlclose(handle_);
+    handle_ = nullptr;
+    if (!missing.empty()) {
+      Fail(result, "missing: " + missing);
+    } else {
+      Pass(result, "all " + std::to_string(kBackendEntryNames.size()) + " found");
+    }
+  }
+
+  Init_input input_;
+  std::string root_;
+  PathText name_;
+  PathText properties_;
+  PathText home_;
+  PathText library_;
+  PathText base_dir_;
+  void* handle_ = nullptr;
+};
+
+}  // namespace
+
+CheckReport RunCheck(tools::VendorOptions& options) { return Checker(options).Run(); }
+
+}  // namespace kelmar::check

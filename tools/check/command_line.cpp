@@ -1,0 +1,90 @@
+#include "check/command_line.h"
+
+#include <string_view>
+
+#include "check/check_report.h"
+
+namespace kelmar::check {
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  ParsedCommandLine parsed;
+  CheckCommand& command = parsed.command;
+  tools::OptionsArguments options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      parsed.outcome = ParsedCommandLine::Outcome::kHelp;
+      return parsed;
+    }
+    if (arg == "--json" || arg == "--trace") {
+      (arg == "--json" ? command.json : command.trace) = true;
+      continue;
+    }
+    // "--options TEXT" or "--options=TEXT"; likewise --record.
+    const std::string_view name = arg.substr(0, arg.find('='));
+    if (name != "--options" && name != "--record") {
+      parsed.error = arg.rfind("--", 0) == 0 ? "unknown option " + std::string(name)
+                                              : "unexpected argument \"" + std::string(arg) + "\"";
+      return parsed;
+    }
+    std::string value;
+    if (name.size() < arg.size()) {
+      value = std::string(arg.substr(name.size() + 1));
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      parsed.error = std::string(name) + " needs a value";
+      return parsed;
+    }
+    if (name == "--options") {
+      options.TakeText(std::move(value));
+    } else if (!options.TakeRecordField(value, parsed.error)) {
+      return parsed;
+    }
+  }
+  if (!options.Build(command.options, parsed.error)) return parsed;
+  parsed.outcome = ParsedCommandLine::Outcome::kRun;
+  return parsed;
+}
+
+std::string UsageText() {
+  std::string usage = R"(usage: kelmar-check [--options TEXT | --record FIELD=VALUE...] [--json] [--trace]
+
+Answers "would DB2 get a working Vorlan backend here, and why not?" without
+starting a session. It runs libkelmar.so's own code for each step of the
+first session of a DB2 process, in this process's environment (XJREG,
+VORLAN_INST, VORLAN_VM, LD_LIBRARY_PATH): the registry root, the instance
+name, the instance's .properties and home directory, the backend's execute
+test, the libraries the backend needs, a dlopen of the backend with
+RTLD_NOW from its base directory, and its six entry points. No entry point
+is ever called. Run it as the DB2 instance owner, with that user's
+environment: the execute test and the load depend on both.
+
+What DB2 passes as vendor options (nothing, when neither is given):
+  --options TEXT        the options text, e.g. XjInstanceName=Instance001
+  --record FIELD=VALUE  a field of the 344-byte options record of Vorlan's
+                        user interface; repeatable; fields: instanceName
+                        version build vendorId vmName jmToken serverId
+                        dbInstanceName (the instance name is vmName)
+
+Output:
+  --json                one JSON object for scripts instead of the plain report
+  --trace               let the library's steps write their trace lines to
+                        /tmp/libkelmar.log, if that file exists and is
+                        writable; without it nothing is written there
+  -h, --help            this text
+
+Exit status: the first step that failed
+  0  all steps passed: DB2 would get a working backend
+  1  the check itself could not be made
+  2  bad command line
+)";
+  for (const StepInfo& info : kSteps) {
+    std::string line = "  " + std::to_string(info.exit_status);
+    line.resize(5, ' ');
+    usage += line + info.id + ": " + info.failure + "\n";
+  }
+  return usage;
+}
+
+}  // namespace kelmar::check

@@ -1,0 +1,176 @@
+#include "check/elf_dynamic.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace kelmar::check {
+namespace {
+
+// A file read piece by piece at given offsets; every read is checked against
+// the file's end, so a damaged object yields an error, never a stray read.
+class ObjectFile {
+ public:
+  explicit ObjectFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~ObjectFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ObjectFile(const ObjectFile&) = delete;
+  ObjectFile& operator=(const ObjectFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+
+  bool Read(std::uint64_t offset, void* into, std::size_t bytes) const {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+    auto* out = static_cast<char*>(into);
+    while (bytes > 0) {
+      const ssize_t n = pread(fd_, out, bytes, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      out += n;
+      offset += static_cast<std::uint64_t>(n);
+      bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+bool IsThisPlatform(const Elf64_Ehdr& header) {
+  return std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
+         header.e_ident[EI_DATA] == ELFDATA2LSB && header.e_machine == EM_X86_64;
+}
+
+bool ReadHeader(const ObjectFile& file, Elf64_Ehdr& header, std::string& error) {
+  if (!file.Read(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+    error = "not an ELF object";
+    return false;
+  }
+  if (!IsThisPlatform(header)) {
+    error = "an ELF object for another platform (not 64-bit x86-64)";
+    return false;
+  }
+  return true;
+}
+
+// Where the object's image address `address` lies in the file.
+std::optional<std::uint64_t> FileOffsetOf(const std::vector<Elf64_Phdr>& segments, std::uint64_t address) {
+  for (const Elf64_Phdr& segment : segments) {
+    if (segment.p_type == PT_LOAD && address >= segment.p_vaddr && address - segment.p_vaddr < segment.p_filesz) {
+      return segment.p_offset + (address - segment.p_vaddr);
+    }
+  }
+  return std::nullopt;
+}
+
+// The string at `offset` of a string table of `size` bytes; it must end inside.
+std::optional<std::string> TableString(const std::vector<char>& table, std::uint64_t offset) {
+  if (offset >= table.size()) return std::nullopt;
+  const char* begin = table.data() + offset;
+  const void* end = std::memchr(begin, '\0', table.size() - offset);
+  if (end == nullptr) return std::nullopt;
+  return std::string(begin, static_cast<const char*>(end));
+}
+
+// A dynamic section or string table larger than this is taken for damage.
+constexpr std::uint64_t kMaxTableBytes = 64u << 20;
+
+}  // namespace
+
+bool IsObjectForThisPlatform(const std::string& path) {
+  const ObjectFile file(path);
+  Elf64_Ehdr header{};
+  return file.is_open() && file.Read(0, &header, sizeof header) && IsThisPlatform(header);
+}
+
+std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& error) {
+  const ObjectFile file(path);
+  if (!file.is_open()) {
+    error = std::string("cannot open it: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  Elf64_Ehdr header{};
+  if (!ReadHeader(file, header, error)) return std::nullopt;
+
+  if (header.e_phentsize != sizeof(Elf64_Phdr)) {
+    error = "damaged ELF object: unexpected program header size";
+    return std::nullopt;
+  }
+  std::vector<Elf64_Phdr> segments(header.e_phnum);
+  if (!file.Read(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr))) {
+    error = "damaged ELF object: program headers cut off";
+    return std::nullopt;
+  }
+
+  const Elf64_Phdr* dynamic_segment = nullptr;
+  for (const Elf64_Phdr& segment : segments) {
+    if (segment.p_type == PT_DYNAMIC) dynamic_segment = &segment;
+  }
+  if (dynamic_segment == nullptr) {
+    error = "no dynamic section: not a shared object";
+    return std::nullopt;
+  }
+  if (dynamic_segment->p_filesz > kMaxTableBytes) {
+    error = "damaged ELF object: dynamic section too large";
+    return std::nullopt;
+  }
+  std::vector<Elf64_Dyn> entries(dynamic_segment->p_filesz / sizeof(Elf64_Dyn));
+  if (!file.Read(dynamic_segment->p_offset, entries.data(), entries.size() * sizeof(Elf64_Dyn))) {
+    error = "damaged ELF object: dynamic section cut off";
+    return std::nullopt;
+  }
+
+  std::optional<std::uint64_t> strtab_address;
+  std::uint64_t strtab_size = 0;
+  std::vector<std::uint64_t> needed_offsets;
+  std::optional<std::uint64_t> rpath_offset;
+  std::optional<std::uint64_t> runpath_offset;
+  for (const Elf64_Dyn& entry : entries) {
+    if (entry.d_tag == DT_NULL) break;
+    switch (entry.d_tag) {
+      case DT_STRTAB: strtab_address = entry.d_un.d_ptr; break;
+      case DT_STRSZ: strtab_size = entry.d_un.d_val; break;
+      case DT_NEEDED: needed_offsets.push_back(entry.d_un.d_val); break;
+      case DT_RPATH: rpath_offset = entry.d_un.d_val; break;
+      case DT_RUNPATH: runpath_offset = entry.d_un.d_val; break;
+      default: break;
+    }
+  }
+
+  const std::optional<std::uint64_t> strtab_offset =
+      strtab_address ? FileOffsetOf(segments, *strtab_address) : std::nullopt;
+  if (!strtab_offset || strtab_size > kMaxTableBytes) {
+    error = "damaged ELF object: no readable string table";
+    return std::nullopt;
+  }
+  std::vector<char> strings(strtab_size);
+  if (!file.Read(*strtab_offset, strings.data(), strings.size())) {
+    error = "damaged ELF object: string table cut off";
+    return std::nullopt;
+  }
+
+  ElfDynamic dynamic;
+  const auto text_at = [&](std::uint64_t offset, std::string& into) {
+    std::optional<std::string> text = TableString(strings, offset);
+    if (!text) {
+      error = "damaged ELF object: a name lies outside the string table";
+      return false;
+    }
+    into = std::move(*text);
+    return true;
+  };
+  for (const std::uint64_t offset : needed_offsets) {
+    if (!text_at(offset, dynamic.needed.emplace_back())) return std::nullopt;
+  }
+  if (rpath_offset && !text_at(*rpath_offset, dynamic.rpath.emplace())) return std::nullopt;
+  if (runpath_offset && !text_at(*runpath_offset, dynamic.runpath.emplace())) return std::nullopt;
+  return dynamic;
+}
+
+}  // namespace kelmar::check

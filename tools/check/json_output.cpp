@@ -1,0 +1,127 @@
+#include <cstdio>
+
+#include "check/report_output.h"
+
+namespace kelmar::check {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const auto continuation = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (!continuation(1) || !continuation(2)) return 0;
+    const unsigned char second = byte(1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;  // overlong, surrogate
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+    const unsigned char second = byte(1);
+    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;  // overlong, past U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+class JsonObject {
+ public:
+  explicit JsonObject(std::ostream& out) : out_(out) { out_ << '{'; }
+  ~JsonObject() { out_ << '}'; }
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
+
+  std::ostream& Key(std::string_view key) {
+    out_ << (first_ ? "" : ",") << JsonString(key) << ':';
+    first_ = false;
+    return out_;
+  }
+  void String(std::string_view key, std::string_view value) { Key(key) << JsonString(value); }
+  void Bool(std::string_view key, bool value) { Key(key) << (value ? "true" : "false"); }
+
+ private:
+  std::ostream& out_;
+  bool first_ = true;
+};
+
+void PrintItems(std::ostream& out, const StepResult& result) {
+  out << '[';
+  for (std::size_t i = 0; i < result.items.size(); ++i) {
+    const Item& item = result.items[i];
+    if (i > 0) out << ',';
+    JsonObject object(out);
+    object.String("name", item.name);
+    object.Bool("found", item.found);
+    if (item.path) object.String("path", *item.path);
+    if (!item.detail.empty()) object.String(item.found ? "found_by" : "reason", item.detail);
+  }
+  out << ']';
+}
+
+void PrintStep(std::ostream& out, const StepResult& result) {
+  JsonObject object(out);
+  object.String("step", InfoOf(result.step).id);
+  object.String("status", OutcomeId(result.outcome));
+  object.String("summary", result.summary);
+  for (const Fact& fact : result.facts) object.String(fact.key, fact.value);
+  if (result.step == Step::kNeededLibraries) PrintItems(object.Key("libraries"), result);
+  if (result.step == Step::kEntryPoints) PrintItems(object.Key("entry_points"), result);
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  while (!text.empty()) {
+    const std::size_t length = Utf8SequenceLength(text);
+    const char c = text[0];
+    if (length == 0) {
+      json += "\\ufffd";
+      text.remove_prefix(1);
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      json += escaped;
+    } else {
+      json.append(text.data(), length);
+    }
+    text.remove_prefix(length);
+  }
+  return json + "\"";
+}
+
+void PrintJson(std::ostream& out, const CheckReport& report) {
+  {
+    JsonObject object(out);
+    const StepResult* failure = report.FirstFailure();
+    object.Bool("ok", failure == nullptr);
+    object.Key("exit_status") << report.ExitStatus();
+    if (failure != nullptr) {
+      object.String("failed_step", InfoOf(failure->step).id);
+    } else {
+      object.Key("failed_step") << "null";
+    }
+    std::ostream& notes = object.Key("notes");
+    notes << '[';
+    for (std::size_t i = 0; i < report.notes.size(); ++i) notes << (i > 0 ? "," : "") << JsonString(report.notes[i]);
+    notes << ']';
+    std::ostream& steps = object.Key("steps");
+    steps << '[';
+    for (std::size_t i = 0; i < report.steps.size(); ++i) {
+      if (i > 0) steps << ',';
+      PrintStep(steps, report.steps[i]);
+    }
+    steps << ']';
+  }
+  out << '\n';
+}
+
+}  // namespace kelmar::check

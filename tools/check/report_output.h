@@ -1,0 +1,25 @@
+// kelmar-check's report as operators read it and as scripts read it.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "check/check_report.h"
+
+namespace kelmar::check {
+
+// One line per step ("title  outcome  summary"), its facts and items
+// indented below, and a closing line with the verdict and the exit status.
+void PrintPlain(std::ostream& out, const CheckReport& report);
+
+// One JSON object: "ok", "exit_status", "failed_step", "notes" and "steps",
+// each step with "step", "status", "summary", its facts by key and, for
+// needed libraries and entry points, a list of items.
+void PrintJson(std::ostream& out, const CheckReport& report);
+
+// `text` as a JSON string, quotes included. Bytes that are not UTF-8 become
+// U+FFFD, so that the output stays valid JSON whatever a path holds.
+std::string JsonString(std::string_view text);
+
+}  // namespace kelmar::check
