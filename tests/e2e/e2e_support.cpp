@@ -1,16 +1,9 @@
 #include "e2e_support.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
+#include <algorithm>
 
 #include "host_test_support.h"
 #include "testbed/registry_tree.h"
-
-extern char** environ;
 
 namespace kelmar::testing {
 
@@ -26,33 +19,9 @@ std::string Vorlan::Install(const std::string& instance) const {
 }
 
 HostRun RunHost(const std::vector<std::string>& args) {
-  const std::string dir = ScratchDir();
-  const std::string out_path = dir + "/out";
-  const std::string err_path = dir + "/err";
-  std::vector<std::string> argv_strings = {kHostProgram, "--library", kLibkelmar};
-  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argv_strings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  HostRun run;
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << kHostProgram;
-    return run;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  return run;
+  std::vector<std::string> argv = {kHostProgram, "--library", kLibkelmar};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testbed::RunProgram(argv);
 }
 
 TraceStory ReadTraceStory(const std::vector<std::string>& lines) {

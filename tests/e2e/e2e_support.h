@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testbed/program_run.h"
+
 namespace kelmar::testing {
 
 inline const std::string kHostProgram = KELMAR_HOST_PROGRAM;
@@ -22,11 +24,7 @@ struct Vorlan {
   std::string Install(const std::string& instance) const;
 };
 
-struct HostRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using HostRun = testbed::ProgramRun;
 
 // Runs kelmar-host --library libkelmar.so `args` and waits for it.
 HostRun RunHost(const std::vector<std::string>& args);
