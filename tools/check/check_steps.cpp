@@ -102,9 +102,10 @@ class Checker {
 
   bool Registry(StepResult& result) {
     SettleRegistryRoot(kTag);
-    root_ = xjReg.load(std::memory_order_acquire);
+    const char* root = xjReg.load(std::memory_order_acquire);
+    root_ = root;
     // The library keeps XJREG's own text, not a copy of it.
-    const bool from_variable = root_ == std::getenv("XJREG");
+    const bool from_variable = root == std::getenv("XJREG");
     result.facts = {{"root", root_, false}, {"source", from_variable ? "XJREG" : "default", false}};
     const std::string summary = root_ + (from_variable ? " (from XJREG)" : " (the default: XJREG is unset or empty)");
 

@@ -83,10 +83,31 @@ constexpr std::uint64_t kMaxTableBytes = 64u << 20;
 
 }  // namespace
 
-bool IsObjectForThisPlatform(const std::string& path) {
+Candidate ExamineCandidate(const std::string& path) {
+  using Verdict = Candidate::Verdict;
   const ObjectFile file(path);
+  if (!file.is_open()) return {Verdict::kAbsent, std::strerror(errno)};
   Elf64_Ehdr header{};
-  return file.is_open() && file.Read(0, &header, sizeof header) && IsThisPlatform(header);
+  if (!file.Read(0, &header, sizeof header)) return {Verdict::kRefused, "file too short"};
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return {Verdict::kRefused, "invalid ELF header"};
+  if (header.e_ident[EI_CLASS] != ELFCLASS64) return {Verdict::kOtherPlatform, {}};
+  if (header.e_ident[EI_DATA] != ELFDATA2LSB) {
+    return {Verdict::kRefused, "ELF file data encoding not little-endian"};
+  }
+  if (header.e_ident[EI_VERSION] != EV_CURRENT || header.e_version != EV_CURRENT) {
+    return {Verdict::kRefused, "ELF file version does not match current one"};
+  }
+  if (header.e_ident[EI_OSABI] != ELFOSABI_SYSV && header.e_ident[EI_OSABI] != ELFOSABI_GNU) {
+    return {Verdict::kRefused, "ELF file OS ABI invalid"};
+  }
+  if (header.e_machine != EM_X86_64) return {Verdict::kOtherPlatform, {}};
+  if (header.e_type != ET_DYN && header.e_type != ET_EXEC) {
+    return {Verdict::kRefused, "only ET_DYN and ET_EXEC can be loaded"};
+  }
+  if (header.e_phentsize != sizeof(Elf64_Phdr)) {
+    return {Verdict::kRefused, "ELF file's phentsize not the expected size"};
+  }
+  return {Verdict::kTaken, {}};
 }
 
 std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& error) {

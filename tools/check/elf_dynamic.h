@@ -15,9 +15,15 @@ struct ElfDynamic {
   std::optional<std::string> runpath;  // DT_RUNPATH, as written
 };
 
-// Whether `path` is a 64-bit little-endian x86-64 ELF object: what the
-// dynamic loader takes when it looks for a library, passing over others.
-bool IsObjectForThisPlatform(const std::string& path);
+// What the dynamic loader makes of a file it meets while it looks for a
+// library: it goes on past a file that is not there or is an object for
+// another platform, takes one for this platform, and gives up the whole
+// search at any other file of that name.
+struct Candidate {
+  enum class Verdict { kAbsent, kOtherPlatform, kTaken, kRefused } verdict;
+  std::string reason;  // for kRefused: the dynamic loader's words
+};
+Candidate ExamineCandidate(const std::string& path);
 
 // The dynamic section of a 64-bit x86-64 ELF object. Empty, with `error`
 // saying why, when the file cannot be read, is no such object, has no

@@ -37,24 +37,47 @@ std::vector<std::string> LibraryPathVariable() {
   return value != nullptr ? SplitSearchPath(value) : std::vector<std::string>{};
 }
 
-// The first of `directories` that holds `name` as an object the dynamic
-// loader would take; it passes over objects for other platforms.
-std::optional<std::string> FindIn(const std::vector<std::string>& directories, const std::string& origin_dir,
-                                  const std::string& name, const std::string& working_dir) {
+// How a search along some directories ended: at an object the dynamic
+// loader takes, at a file that makes it give up, or with nothing found.
+struct SearchEnd {
+  enum class Kind { kNothing, kFound, kRefused } kind = Kind::kNothing;
+  std::string path;
+  std::string reason;  // for kRefused
+};
+
+SearchEnd SearchIn(const std::vector<std::string>& directories, const std::string& origin_dir,
+                   const std::string& name, const std::string& working_dir) {
   for (const std::string& entry : directories) {
-    const std::string candidate = Absolute(ExpandSearchEntry(entry, origin_dir) + "/" + name, working_dir);
-    if (IsObjectForThisPlatform(candidate)) return candidate;
+    const std::string path = Absolute(ExpandSearchEntry(entry, origin_dir) + "/" + name, working_dir);
+    const Candidate candidate = ExamineCandidate(path);
+    if (candidate.verdict == Candidate::Verdict::kTaken) return {SearchEnd::Kind::kFound, path, {}};
+    if (candidate.verdict == Candidate::Verdict::kRefused) return {SearchEnd::Kind::kRefused, path, candidate.reason};
   }
-  return std::nullopt;
+  return {};
+}
+
+// Where the object this process has loaded under `name` came from, if any;
+// nothing is loaded to find out.
+std::optional<std::string> LoadedPath(const std::string& name) {
+  void* handle = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) {
+    dlerror();
+    return std::nullopt;
+  }
+  link_map* map = nullptr;
+  std::optional<std::string> path;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) path = map->l_name;
+  dlclose(handle);
+  return path;
 }
 
 // What the dynamic loader answered in the child for one name.
 struct LoaderAnswer {
-  enum class Kind { kFound, kAlreadyLoaded, kNotFound } kind = Kind::kNotFound;
+  bool found = false;
   std::string text;  // the path, or dlerror
 };
 
-// Runs in the child: one line per name, "F<path>", "L<path>" or "E<dlerror>".
+// Runs in the child: one line per name, "F<path>" or "E<dlerror>".
 [[noreturn]] void AnswerInChild(int out, const std::vector<std::string>& names, const std::string& working_dir) {
   std::string answers;
   const bool moved = chdir(working_dir.c_str()) == 0;
@@ -62,10 +85,6 @@ struct LoaderAnswer {
     std::string line;
     if (!moved) {
       line = "Ecannot change to " + working_dir + ": " + std::strerror(errno);
-    } else if (void* loaded = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
-      link_map* map = nullptr;
-      dlinfo(loaded, RTLD_DI_LINKMAP, &map);
-      line = std::string("L") + (map != nullptr ? map->l_name : "");
     } else if (void* handle = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL)) {
       link_map* map = nullptr;
       dlinfo(handle, RTLD_DI_LINKMAP, &map);
@@ -131,9 +150,7 @@ std::vector<LoaderAnswer> AskTheDynamicLoader(const std::vector<std::string>& na
     begin = end + 1;
     LoaderAnswer& answer = answers[index];
     answer.text = std::string(line.substr(1));
-    answer.kind = line[0] == 'F'   ? LoaderAnswer::Kind::kFound
-                  : line[0] == 'L' ? LoaderAnswer::Kind::kAlreadyLoaded
-                                   : LoaderAnswer::Kind::kNotFound;
+    answer.found = line[0] == 'F';
   }
   // A library whose initialiser ended the child leaves the rest unanswered.
   for (; index < answers.size(); ++index) {
@@ -149,7 +166,7 @@ std::vector<LoaderAnswer> AskTheDynamicLoader(const std::vector<std::string>& na
 std::string WhyNotFound(const std::string& name, std::string reason, const std::string& working_dir) {
   const std::string named = name + ": ";
   if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
-  if (IsObjectForThisPlatform(working_dir + "/" + name)) {
+  if (ExamineCandidate(working_dir + "/" + name).verdict == Candidate::Verdict::kTaken) {
     reason += " (it is in " + working_dir +
               ", but no search path leads there: the backend's own DT_RPATH or DT_RUNPATH should name that "
               "directory, e.g. as $ORIGIN)";
@@ -204,20 +221,35 @@ std::vector<NeededLibrary> ResolveNeededLibraries(const std::string& backend_pat
     library.name = name;
     if (name.find('/') != std::string::npos) {
       const std::string path = Absolute(name, working_dir);
-      if (IsObjectForThisPlatform(path)) {
+      const Candidate candidate = ExamineCandidate(path);
+      if (candidate.verdict == Candidate::Verdict::kTaken) {
         library.path = path;
         library.detail = kByPathInName;
       } else {
-        library.detail = "no 64-bit x86-64 object at " + path;
+        library.detail = path + ": " + (candidate.reason.empty() ? "not an object for this platform" : candidate.reason);
       }
       continue;
     }
+    // The dynamic loader takes a library of that name that is loaded already
+    // before it searches anywhere.
+    if (std::optional<std::string> loaded = LoadedPath(name)) {
+      library.path = std::move(loaded);
+      library.detail = kAlreadyLoaded;
+      continue;
+    }
+    SearchEnd end;
     for (const SearchStep& step : steps) {
-      library.path = FindIn(step.directories, backend_dir, name, working_dir);
-      if (library.path) {
+      end = SearchIn(step.directories, backend_dir, name, working_dir);
+      if (end.kind == SearchEnd::Kind::kFound) {
+        library.path = end.path;
         library.detail = step.found_by;
-        break;
       }
+      if (end.kind != SearchEnd::Kind::kNothing) break;
+    }
+    if (end.kind == SearchEnd::Kind::kRefused) {
+      // The dynamic loader gives up here rather than look further.
+      library.detail = end.path + ": " + end.reason;
+      continue;
     }
     if (!library.path) {
       left_to_the_loader.push_back(name);
@@ -229,12 +261,12 @@ std::vector<NeededLibrary> ResolveNeededLibraries(const std::string& backend_pat
   for (std::size_t i = 0; i < answers.size(); ++i) {
     NeededLibrary& library = libraries[left_at[i]];
     const LoaderAnswer& answer = answers[i];
-    if (answer.kind == LoaderAnswer::Kind::kNotFound) {
+    if (!answer.found) {
       library.detail = WhyNotFound(library.name, answer.text, working_dir);
       continue;
     }
     library.path = Absolute(answer.text, working_dir);
-    library.detail = answer.kind == LoaderAnswer::Kind::kAlreadyLoaded ? kAlreadyLoaded : kBySystem;
+    library.detail = kBySystem;
   }
   return libraries;
 }

@@ -10,13 +10,9 @@ constexpr int kOutcomeWidth = 9;
 constexpr int kItemNameWidth = 24;
 const std::string kIndent(kTitleWidth + kOutcomeWidth, ' ');
 
+// A failure stands out among the passed and the skipped steps.
 const char* PlainOutcome(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kOk: return "ok";
-    case Outcome::kFailed: return "FAILED";
-    case Outcome::kSkipped: return "-";
-  }
-  return "-";
+  return outcome == Outcome::kFailed ? "FAILED" : outcome == Outcome::kOk ? "ok" : "-";
 }
 
 void PrintItem(std::ostream& out, Step step, const Item& item) {
