@@ -63,6 +63,14 @@ std::vector<FailureCase> FailureCases() {
          unlink(kBackendPath.c_str());
        },
        {}, "backend", 7, kBackendPath + ": No such file or directory"},
+      {"home directory missing",
+       [](const RegistryTree& tree) {
+         tree.AddInstance("Instance001");
+         tree.WriteProperties("Instance001", "dVORLANHOME /tmp/vorlan-7.1\n");
+       },
+       {}, "backend", 7,
+       "/tmp/vorlan-7.1/Base/libXjKelmar.so: No such file or directory (the home directory /tmp/vorlan-7.1 does not "
+       "exist)"},
       {"backend not executable",
        [](const RegistryTree& tree) {
          InstallInstance001(tree, kSampleBackend);

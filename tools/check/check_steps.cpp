@@ -37,10 +37,17 @@ std::string WhyUnreadable(const std::string& path) {
   return "it could not be read";
 }
 
-// Why the library's execute test refused `path`, in the operator's terms.
-std::string WhyNotExecutable(const std::string& path) {
+// Why the library's execute test refused `path` under `home`, in the
+// operator's terms.
+std::string WhyNotExecutable(const std::string& path, const std::string& home) {
   struct stat status {};
-  if (stat(path.c_str(), &status) != 0) return path + ": " + ErrnoText(errno);
+  if (stat(path.c_str(), &status) != 0) {
+    const std::string reason = path + ": " + ErrnoText(errno);
+    if (errno == ENOENT && stat(home.c_str(), &status) != 0) {
+      return reason + " (the home directory " + home + " does not exist)";
+    }
+    return reason;
+  }
   if (!S_ISREG(status.st_mode)) return path + " is not a regular file";
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
@@ -171,7 +178,7 @@ class Checker {
     HandBackBaseDir(home_, base_dir_.data(), base_dir_.bytes.size());
     const std::string library(library_.view());
     result.facts = {{"path", library, false}, {"base_directory", std::string(base_dir_.view())}};
-    if (!executable) return Fail(result, WhyNotExecutable(library));
+    if (!executable) return Fail(result, WhyNotExecutable(library, std::string(home_.view())));
     return Pass(result, library + " is executable");
   }
 
