@@ -50,7 +50,8 @@ struct Session {
 template <std::size_t N>
 void CopyField(char (&field)[N], std::string_view text) {
   const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
-  std::memcpy(field, text.data(), n);
+  // An empty view may hold no pointer at all, which memcpy must not get.
+  if (n > 0) std::memcpy(field, text.data(), n);
   field[n] = '\0';
 }
 
