@@ -67,7 +67,8 @@ TEST(ElfDynamic, RefusesWhatIsNoObjectForThisPlatform) {
         {"", "not an ELF object"},
         {"#!/bin/sh\necho not a library\n", "not an ELF object"},
         {PatchedSample(EI_CLASS, ELFCLASS32), "an ELF object for another platform (not 64-bit x86-64)"},
-        {PatchedSample(offsetof(Elf64_Ehdr, e_machine), EM_386), "an ELF object for another platform (not 64-bit x86-64)"},
+        {PatchedSample(offsetof(Elf64_Ehdr, e_machine), EM_386),
+         "an ELF object for another platform (not 64-bit x86-64)"},
     };
     for (const Case& c : cases) {
       kelmar::testbed::WriteFile("/tmp/object", c.content);

@@ -44,7 +44,8 @@ TEST(Install, PutsTheLibraryAndTheToolsInTheUsualPlaces) {
 
     // The library keeps the search path DB2's sessions rely on.
     std::string error;
-    const std::optional<kelmar::check::ElfDynamic> library = kelmar::check::ReadElfDynamic(kLibDir + "/libkelmar.so", error);
+    const std::optional<kelmar::check::ElfDynamic> library =
+        kelmar::check::ReadElfDynamic(kLibDir + "/libkelmar.so", error);
     ASSERT_TRUE(library) << error;
     EXPECT_EQ(library->rpath, "$ORIGIN:$ORIGIN/../Base64:.");
     EXPECT_FALSE(library->runpath);

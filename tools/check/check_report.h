@@ -36,7 +36,8 @@ inline constexpr std::array<StepInfo, 8> kSteps = {{
     {Step::kProperties, "properties", "properties", 5, "the instance's .properties file cannot be opened"},
     {Step::kHome, "home", "home", 6, "no \"dVORLANHOME\" line with a value in .properties"},
     {Step::kBackend, "backend", "backend", 7, "<home>/Base/libXjKelmar.so is missing or not executable"},
-    {Step::kNeededLibraries, "needed_libraries", "needed libraries", 8, "a library that the backend needs is not found"},
+    {Step::kNeededLibraries, "needed_libraries", "needed libraries", 8,
+     "a library that the backend needs is not found"},
     {Step::kLoad, "load", "load", 9, "the backend cannot be loaded (dlerror says why)"},
     {Step::kEntryPoints, "entry_points", "entry points", 10, "the backend lacks one of its six entry points"},
 }};

@@ -42,8 +42,9 @@ std::string WhyUnreadable(const std::string& path) {
 std::string WhyNotExecutable(const std::string& path, const std::string& home) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) {
-    const std::string reason = path + ": " + ErrnoText(errno);
-    if (errno == ENOENT && stat(home.c_str(), &status) != 0) {
+    const int error = errno;
+    const std::string reason = path + ": " + ErrnoText(error);
+    if (error == ENOENT && stat(home.c_str(), &status) != 0) {
       return reason + " (the home directory " + home + " does not exist)";
     }
     return reason;
@@ -53,6 +54,24 @@ std::string WhyNotExecutable(const std::string& path, const std::string& home) {
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
   return path + " is not executable for this user (mode " + mode + ", owner uid " + std::to_string(status.st_uid) +
          ")";
+}
+
+// Where the instance name came from: an id for scripts, a text for people.
+struct Origin {
+  const char* id;
+  const char* text;
+};
+
+Origin OriginOf(InstanceResolution resolution, InstanceSource source) {
+  if (resolution == InstanceResolution::Scanned) {
+    return {"first_instance_scan", "the first instance with a Db2Agent; exported as VORLAN_INST"};
+  }
+  switch (source) {
+    case InstanceSource::Record: return {"record", "vmName of the options record"};
+    case InstanceSource::OptionsText: return {"options_text", "XjInstanceName= of the options text"};
+    case InstanceSource::Environment: break;
+  }
+  return {"VORLAN_INST", "VORLAN_INST; DB2 passes no options"};
 }
 
 class Checker {
@@ -67,7 +86,7 @@ class Checker {
     };
 
     // Each of these needs the one before it, as in the library.
-    bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
+    const bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
                  Properties(result(Step::kProperties)) && Home(result(Step::kHome)) &&
                  Backend(result(Step::kBackend));
     if (found) {
@@ -118,7 +137,10 @@ class Checker {
 
     const std::string product_dir = root_ + "/Vorlan";
     struct stat status {};
-    if (stat(product_dir.c_str(), &status) != 0) return Fail(result, "no registry: " + product_dir + ": " + ErrnoText(errno));
+    if (stat(product_dir.c_str(), &status) != 0) {
+      const int error = errno;
+      return Fail(result, "no registry: " + product_dir + ": " + ErrnoText(error));
+    }
     if (!S_ISDIR(status.st_mode)) return Fail(result, "no registry: " + product_dir + " is not a directory");
     return Pass(result, summary);
   }
@@ -129,15 +151,7 @@ class Checker {
     const std::string name = std::string(name_.view());
     if (resolution == InstanceResolution::Failed) return Fail(result, WhyNoInstance(source, name));
 
-    struct Origin {
-      const char* id;
-      const char* text;
-    };
-    const Origin origin = resolution == InstanceResolution::Scanned
-                              ? Origin{"first_instance_scan", "the first instance with a Db2Agent; exported as VORLAN_INST"}
-                          : source == InstanceSource::Record      ? Origin{"record", "vmName of the options record"}
-                          : source == InstanceSource::OptionsText ? Origin{"options_text", "XjInstanceName= of the options text"}
-                                                                  : Origin{"VORLAN_INST", "VORLAN_INST; DB2 passes no options"};
+    const Origin origin = OriginOf(resolution, source);
     // The backend reads VORLAN_VM when it is loaded, so it is set here too.
     ExportVorlanVm(name_.c_str());
     result.facts = {{"name", name, false}, {"source", origin.id, false}, {"VORLAN_VM", vorlan_vm}};
@@ -160,7 +174,9 @@ class Checker {
     const std::string path(properties_.view());
     result.facts = {{"path", path, false}};
     if (!fits) return Fail(result, "the path of .properties is too long: " + path);
-    if (!ReadHomeDirectoryOf(properties_, home_)) return Fail(result, "cannot open " + path + ": " + WhyUnreadable(path));
+    if (!ReadHomeDirectoryOf(properties_, home_)) {
+      return Fail(result, "cannot open " + path + ": " + WhyUnreadable(path));
+    }
     return Pass(result, path);
   }
 
@@ -214,13 +230,15 @@ class Checker {
 
     WorkingDirectoryScope working_directory;
     if (!working_directory.remembered()) {
+      const int error = errno;
       report.notes.push_back("the backend was not loaded: this program's working directory cannot be held open: " +
-                             ErrnoText(errno));
+                             ErrnoText(error));
       return Fail(result, "not attempted: the working directory could not be kept");
     }
     // As in the loader, a failed change does not stop the load.
     if (!working_directory.ChangeTo(std::string(base_dir_.view()))) {
-      result.facts.push_back({"chdir_error", ErrnoText(errno)});
+      const int error = errno;
+      result.facts.push_back({"chdir_error", ErrnoText(error)});
     }
     result.facts.push_back({"working_directory", CurrentDirectory()});
     handle_ = OpenBackendLibrary(path);

@@ -226,7 +226,8 @@ std::vector<NeededLibrary> ResolveNeededLibraries(const std::string& backend_pat
         library.path = path;
         library.detail = kByPathInName;
       } else {
-        library.detail = path + ": " + (candidate.reason.empty() ? "not an object for this platform" : candidate.reason);
+        const std::string why = candidate.reason.empty() ? "not an object for this platform" : candidate.reason;
+        library.detail = path + ": " + why;
       }
       continue;
     }
