@@ -1,0 +1,447 @@
+// Installation discovery: which instance serves a session, and where its backend is.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "discovery/base_dir.h"
+#include "discovery/instance_name.h"
+#include "discovery/properties_readers.h"
+#include "front/registry_root.h"
+#include "kelmar/libkelmar.h"
+#include "testbed/caller_buffer.h"
+#include "testbed/isolation.h"
+#include "testbed/registry_tree.h"
+#include "testbed/trace_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kelmar::testbed;
+using Text = std::optional<std::string>;
+using Tree = const RegistryTree&;
+
+using Lines = std::vector<std::string>;
+const std::string kEntered = "-----------Entered--------";
+const std::string kLeaving = "-----------Leaving--------";
+const std::string kRoot = "/tmp/reg";
+
+// A line as logged under GetVorlanInstanceName, get_first_vorlan_instname, GetVorlanBaseDir.
+std::string N(std::string_view message) { return "GetVorlanInstanceName: " + std::string(message); }
+std::string F(std::string_view message) { return "get_first_vorlan_instname: " + std::string(message); }
+std::string B(std::string_view message) { return "GetVorlanBaseDir: " + std::string(message); }
+
+Lines Concat(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// A registry at kRoot on which session preparation has settled the root.
+RegistryTree SettledRegistry() {
+  RegistryTree tree(kRoot);
+  tree.Export();
+  SettleRegistryRoot("sqluvint()");
+  return tree;
+}
+
+// The text that `call` wrote into a caller's marked buffer of `capacity` bytes
+// when it returned `success`; else it must return `failure` and write nothing.
+// Nothing lands past the capacity; with `zeroed`, only zeros follow the text.
+template <typename Call>
+Text Written(std::size_t capacity, int success, int failure, Call call, bool zeroed = false) {
+  CallerBuffer buffer(capacity);
+  const int result = call(buffer.data());
+  EXPECT_TRUE(result == success || result == failure) << "result " << result;
+  EXPECT_FALSE(buffer.WrittenPastCapacity());
+  EXPECT_TRUE(result == success ? !zeroed || buffer.ZeroFilled() : buffer.Untouched());
+  return result == success ? Text(buffer.Text()) : std::nullopt;
+}
+
+// Options whose bytes end exactly where an inaccessible page begins: reading one byte past them
+// crashes the case instead of passing by luck. The pages live as long as the (forked) process.
+Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
+  static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (bytes.size() > page || base == MAP_FAILED || mprotect(base + page, page, PROT_NONE) != 0) std::abort();
+  Init_input in{};
+  in.options = std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size());
+  in.size_options = static_cast<unsigned short>(size_options < 0 ? static_cast<int>(bytes.size()) : size_options);
+  return in;
+}
+
+Text Resolve(const Init_input* in, std::size_t capacity = 1024) {
+  return Written(capacity, 1, 0, [&](char* name) { return GetVorlanInstanceName(name, capacity, in); });
+}
+
+TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
+  // 344 bytes that name one instance by the key and another at vmName's offset.
+  std::string record = "XjInstanceName=FromText," + std::string(320, 'x');
+  record.replace(95, 7, std::string("FromVm\0", 7));
+  const std::string bounded = "Key=1,XjInstanceName=abc,more";
+  // Each text ends where an inaccessible page begins; size_options is its length if not given.
+  struct Case { std::string text; Text name; int size = -1; bool null_options = false; };
+  const Case cases[] = {
+      {record, "FromVm"}, {record, "FromText", 343}, {record, "FromEnv", 344, true}, {record, "FromEnv", 0},
+      {"XjInstanceName=Inst2,OtherKey=1", "Inst2"}, {"OtherKey=1,XjInstanceName=Inst2", "Inst2"},
+      {"OtherKey=1,XjInstanceName=", ""}, {"XjInstanceName=,OtherKey=1", ""},
+      {"XjInstanceName= Inst2", " Inst2"}, {"MyXjInstanceName=abc,XjInstanceName=def", "abc"},
+      {"OtherKey=1", std::nullopt},  // VORLAN_INST is not consulted for a text
+      {"OtherKey=XjInstanceNam", std::nullopt}, {"xjinstancename=abc", std::nullopt},
+      {std::string("A\0XjInstanceName=hidden", 24), std::nullopt},  // the text ends at its terminator
+      {std::string("XjInstanceName=ab\0,cd", 21), "ab"},
+      {"XjInstanceName=" + std::string(1100, 'n'), std::string(1023, 'n')},
+      {bounded, "abc", 24}, {bounded, "ab", 23}, {bounded, "", 21}, {bounded, std::nullopt, 20},
+  };
+  RunIsolated([&] {
+    setenv("VORLAN_INST", "FromEnv", 1);
+    for (const Case& c : cases) {
+      Init_input in = GuardedOptions(c.text, c.size);
+      if (c.null_options) in.options = nullptr;
+      EXPECT_EQ(Resolve(&in), c.name) << c.text.substr(0, 40) << " in " << in.size_options;
+    }
+    EXPECT_EQ(Resolve(nullptr), "FromEnv");
+    const std::pair<std::size_t, Text> capacities[] = {{8, "FromEnv"}, {7, "FromEn"}, {1, ""}, {0, std::nullopt}};
+    for (const auto& [capacity, name] : capacities) EXPECT_EQ(Resolve(nullptr, capacity), name) << capacity;
+  });
+}
+
+std::string Address(const void* p) { return (std::ostringstream() << p).str(); }
+
+TEST(InstanceName, OptionsTextLines) {
+  RunIsolated([] {
+    const Lines head{N(kEntered), N("CommandLine case with VENDOROPT set."),
+                     N("Looking for the string \"XjInstanceName=\"")};
+    EnableTrace();
+    const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2");
+    EXPECT_EQ(Resolve(&in), "Inst7");
+    const char* key = static_cast<const char*>(in.options) + 4;
+    EXPECT_EQ(TraceLines(), Concat({head,
+                                    {N("Found \"XjInstanceName=\""),
+                                     N("inPtr: " + Address(key) + ", XjInstanceName=Inst7,B=2"), "",
+                                     N("inPtrBeg: " + Address(key + 15) + ", Inst7,B=2"), "",
+                                     N("inPtrEnd is " + Address(key + 20)), "", N("InstanceName is Inst7"),
+                                     N(kLeaving)}}));
+    ClearTrace();
+    const Init_input rest = GuardedOptions("XjInstanceName=Inst8");
+    EXPECT_EQ(Resolve(&rest), "Inst8");
+    EXPECT_EQ(TraceLines().at(8), N("inPtrEnd is null, copying rest of the string."));
+    ClearTrace();
+    const Init_input missing = GuardedOptions("OtherKey=1");
+    EXPECT_EQ(Resolve(&missing), std::nullopt);
+    EXPECT_EQ(TraceLines(), Concat({head, {N("Could not find \"XjInstanceName=\", returning."), N(kLeaving)}}));
+  });
+}
+
+TEST(InstanceName, RecordFieldsLoggedAndVmNameCopied) {
+  constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
+  constexpr const char* kLabels[] = {"instance Name", "version", "build",    "vendorId",
+                                     "vmName",        "jmToken", "serverId", "dbInstanceName"};
+  const std::array<std::string, 8> cases[] = {
+      {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
+      // Every field fills its room without a terminator: each ends at its room's end.
+      {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
+       std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
+  };
+  for (const auto& fields : cases) {
+    std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
+    Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      record.replace(kOffsets[i], fields[i].size(), fields[i]);
+      expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
+    }
+    expected.push_back(N(kLeaving));
+    RunIsolated([&] {
+      EnableTrace();
+      const Init_input in = GuardedOptions(record);
+      EXPECT_EQ(Resolve(&in), fields[4]);
+      EXPECT_EQ(TraceLines(), expected);
+    });
+  }
+}
+
+// get_first_vorlan_instname: the name or none on -1; the buffer is cleared before the name.
+Text Scan(std::size_t capacity = 1024, bool null_buffer = false) {
+  const auto scan = [&](char* name) { return get_first_vorlan_instname(null_buffer ? nullptr : name, capacity); };
+  return Written(capacity, 0, -1, scan, true);
+}
+
+TEST(FirstInstance, OutcomesAndTheirLines) {
+  const std::string product = kRoot + "/Vorlan";
+  const auto fed = [](const std::string& message) { return Lines{F(message), ""}; };  // ends in a line feed
+  const Lines no_preferred{
+      F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[" + product + "/Instance001/Db2Agent]")};
+  const Lines no_agent = Concat({no_preferred, fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not " +
+                                                  "installed under instance = " + product + "/A")});
+  const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
+  struct Case {
+    const char* name;
+    std::function<void(Tree)> build;
+    Text instance;
+    Lines lines;  // between Entered and Leaving
+    std::size_t capacity = 1024;
+    bool null_buffer = false;
+  };
+  const Case cases[] = {
+      {"Instance001 wins without a scan", [](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); },
+       "Instance001", {}},
+      {"a regular file", [&](Tree) { WriteFile(product + "/notes", ""); }, std::nullopt,
+       Concat({no_preferred, fed("not a dir : notes")})},
+      {"no agent", [](Tree t) { t.AddInstance("A", false); }, std::nullopt, no_agent},
+      {"an agent that is a dangling link",
+       [](Tree t) {
+         t.AddInstance("A", false);
+         fs::create_symlink("/tmp/none", t.InstanceDir("A") + "/Db2Agent");
+       },
+       std::nullopt, no_agent},
+      {"a dangling link", [&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
+       Concat({no_preferred, fed("stat(" + product + "/Gone) failed, errno: 2")})},
+      {"a linked instance, its agent a file",
+       [&](Tree) {
+         MakeDirs("/tmp/real");
+         WriteFile("/tmp/real/Db2Agent", "");
+         fs::create_symlink("/tmp/real", product + "/Linked");
+       },
+       "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
+      {"a hidden instance", [](Tree t) { t.AddInstance(".hidden"); }, ".hidden",
+       Concat({no_preferred, fed("Got instance name:  .hidden")})},
+      {"an empty product directory", [](Tree) {}, std::nullopt, no_preferred},
+      {"no product directory", [&](Tree) { fs::remove(product); }, std::nullopt,
+       fed("open(" + product + ") failed with errno: 2")},
+      {"root not settled by a session", [&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001",
+       {F("-----------XJREG= [" + kRoot + "]")}},
+      {"null buffer", preferred, std::nullopt, fed("Invalid arguments "), 1024, true},
+      {"no room", preferred, std::nullopt, fed("Invalid arguments "), 0},
+      {"name cut", preferred, "Insta", {}, 6}, {"room for the terminator only", preferred, "", {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunIsolated([&] {
+      c.build(SettledRegistry());
+      EnableTrace();
+      EXPECT_EQ(Scan(c.capacity, c.null_buffer), c.instance);
+      EXPECT_EQ(TraceLines(), Concat({{F(kEntered)}, c.lines, {F(kLeaving)}}));
+    });
+  }
+}
+
+TEST(FirstInstance, FirstQualifyingEntryInListingOrderWins) {
+  RunIsolated([] {
+    const RegistryTree tree = SettledRegistry();
+    for (const char* name : {"Mid", "Zeta", "Alpha", "Beta"}) tree.AddInstance(name);
+    EXPECT_EQ(Scan(), fs::directory_iterator(kRoot + "/Vorlan")->path().filename().string());
+  });
+}
+
+Text Get(const char* name) { return std::getenv(name) ? Text(std::getenv(name)) : std::nullopt; }
+
+void Put(const char* name, const Text& value) { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
+
+// `content` read as a file by the base directory's reader (no key) or by get_reg_value's.
+Text Read(std::string content, std::optional<std::string_view> key, std::size_t capacity = 1024) {
+  return Written(capacity, 1, 0, [&](char* value) {
+    std::FILE* file = fmemopen(content.data(), content.size(), "r");
+    const std::span<char> out(value, capacity);
+    const bool found = file && (key ? kelmar::ReadRegValue(file, *key, out) : kelmar::ReadHomeDirectory(file, out));
+    if (file != nullptr) std::fclose(file);
+    return found;
+  });
+}
+
+TEST(PropertiesReaders, SameFileReadByBothRules) {
+  struct Case { std::string content; Text home, reg_value; };  // as the two readers read it
+  const Case cases[] = {
+      {"dVORLANHOME /opt/v\n", "/opt/v", "/opt/v"}, {"dVORLANHOME /opt/v", "/opt/v", "/opt/v"},
+      {" \t dVORLANHOME /opt/v\n", "/opt/v", {}}, {"dvorlanhome /opt/v\nDVORLANHOME /opt/v\n", {}, {}},
+      {"dVORLANHOMEX /opt/v\n", {}, {}}, {"XdVORLANHOME /opt/v\n", {}, {}},
+      {"# note\nOther 1\n\n \t\ndVORLANHOME /opt/v\n", "/opt/v", "/opt/v"},
+      {"dVORLANHOME\ndVORLANHOME /opt/v\n", {}, ""},  // a key line without value stops the reading
+      {"dVORLANHOME /opt/my dir\n", "/opt/my", "/opt/my dir"}, {"dVORLANHOME\t\t/opt/v  \n", "/opt/v", "/opt/v  "},
+      {"dVORLANHOME /opt/v\r\n", "/opt/v\r", "/opt/v\r"}, {"dVORLANHOME\r\ndVORLANHOME /opt/w\r\n", "/opt/w\r", ""},
+      {"dVORLANHOME\v/opt/v\n", {}, "/opt/v"}, {"", {}, {}}, {std::string("dVORLANHOME\0 /opt/x\n", 20), {}, ""},
+      // A longer line goes on as further pieces: of 1022 characters for one reader, 1023 for the other.
+      {std::string(1022, 'x') + "dVORLANHOME /a\n", "/a", {}}, {std::string(1023, 'x') + "dVORLANHOME /b\n", {}, "/b"},
+      {"dVORLANHOME " + std::string(1200, 'v') + "\n", std::string(1010, 'v'), std::string(1011, 'v')},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Read(c.content, std::nullopt), c.home) << c.content;
+    EXPECT_EQ(Read(c.content, "dVORLANHOME"), c.reg_value) << c.content;
+  }
+  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", std::nullopt, 5), "/opt");
+  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", "dVORLANHOME", 5), "/opt");
+}
+
+TEST(GetRegValue, ResultsAndLines) {
+  const std::string invalid = "-----------Leaving--- invalid arguments -----";
+  struct Case { const char *file, *key; int size; Text value; std::string exit_line; bool null_value = false; };
+  const Case cases[] = {
+      {"/tmp/props", "home", 64, "/opt/v", kLeaving}, {"/tmp/props", "home", 1, "", kLeaving},
+      {"/tmp/props", "hom", 64, {}, kLeaving}, {"/tmp/props", "beta\tx", 64, {}, kLeaving},  // white space: no match
+      {"/tmp/props", "", 64, "", kLeaving},  // the empty line's key is empty
+      {"/tmp/dangling", "home", 64, {}, "-----------Leaving--- open(/tmp/dangling) failed -----"},
+      {nullptr, "home", 64, {}, invalid}, {"/tmp/props", nullptr, 64, {}, invalid},
+      {"/tmp/props", "home", 64, {}, invalid, true}, {"/tmp/props", "home", 0, {}, invalid},
+      {"/tmp/props", "home", -5, {}, invalid},
+  };
+  for (const Case& c : cases) {
+    RunIsolated([&] {
+      WriteFile("/tmp/props", "home /opt/v\nbeta\tx y\n\nhome /other\n");
+      fs::create_symlink("/tmp/absent", "/tmp/dangling");
+      EnableTrace();
+      const auto read = [&](char* value) {
+        return get_reg_value(nullptr, c.file, c.key, c.null_value ? nullptr : value, c.size);
+      };
+      EXPECT_EQ(Written(64, 0, -1, read), c.value) << c.exit_line;
+      EXPECT_EQ(TraceLines(), (Lines{"get_reg_value: " + kEntered, "get_reg_value: " + c.exit_line}));
+    });
+  }
+}
+
+// The base directory handed back, every byte after it zero; none on -1.
+Text Call(const Init_input* in, std::size_t size = 1024) {
+  return Written(size, 0, -1, [&](char* gpath) { return GetVorlanBaseDir(gpath, size, in); }, true);
+}
+
+// The lines of a successful call for `instance`, installed in "/tmp/h<instance>"
+// and named by VORLAN_INST or else `scanned`, with `vm_line` unless empty.
+Lines Success(const std::string& instance, const std::string& vm_line, bool scanned) {
+  Lines lines{B(kEntered), N(kEntered), N("Possibly CommandLine case, VENDOROPT not set.")};
+  if (scanned) {
+    lines.insert(lines.end(), {N(kLeaving),
+                               B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name."),
+                               F(kEntered), F(kLeaving), B("Setting the env: " + instance + "..."),
+                               B("Setting the env: VORLAN_INST=" + instance + " succeeded")});
+  } else {
+    lines.insert(lines.end(), {N("VORLAN_INST is set to " + instance), N(kLeaving)});
+  }
+  if (!vm_line.empty()) lines.push_back(B(vm_line).substr(0, 2046));  // the log keeps 2046 characters
+  return Concat({lines,
+                 {B("path for .properties is: " + kRoot + "/Vorlan/" + instance + "/Base/.properties"),
+                  B("path for .properties is: /tmp/h" + instance), B(kLeaving)}});
+}
+
+TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
+  const std::string kept(2047, 'k'), too_long(2048, 'v');
+  const std::string set = "Set Environment variable VORLAN_VM (", got = "Got Environment variable VORLAN_VM (";
+  // VORLAN_VM before; the first call's instance (the second's is "Other"); each call's VORLAN_VM line
+  // (empty: none); VORLAN_VM in the end; whether the first call scans for its instance.
+  struct Case { Text preset; std::string first, line1, line2; Text after; bool scanned = false; };
+  const Case cases[] = {
+      {std::nullopt, "Instance001", set + "Instance001)", "", "Instance001", true},
+      {std::nullopt, "Inst", set + "Inst)", "", "Inst"}, {"", "Inst", set + "Inst)", "", "Inst"},
+      {"Preset9", "Inst", got + "Preset9)", "", "Preset9"}, {kept, "Inst", got + kept + ")", "", kept},
+      // Too long to hold, or an empty name: nothing is kept and the next call tries again.
+      {too_long, "Inst", got + ")", got + ")", too_long},
+      {std::nullopt, "", set + ")", set + "Other)", "Other"},
+  };
+  for (const Case& c : cases) {
+    RunIsolated([&] {
+      const RegistryTree tree = SettledRegistry();
+      for (const std::string& instance : {c.first, std::string("Other")}) tree.Install(instance, "/tmp/h" + instance);
+      Put("VORLAN_VM", c.preset);
+      Put("VORLAN_INST", c.scanned ? std::nullopt : Text(c.first));
+      EnableTrace();
+      EXPECT_EQ(Call(nullptr), "/tmp/h" + c.first + "/Base");
+      EXPECT_EQ(TraceLines(), Success(c.first, c.line1, c.scanned));
+      EXPECT_EQ(Get("VORLAN_INST"), c.first);  // written after the scan
+      ClearTrace();
+      setenv("VORLAN_INST", "Other", 1);
+      EXPECT_EQ(Call(nullptr), "/tmp/hOther/Base");
+      EXPECT_EQ(TraceLines(), Success("Other", c.line2, false));
+      EXPECT_EQ(Get("VORLAN_VM"), c.after);
+    });
+  }
+}
+
+TEST(BaseDir, FailuresAndTheCallersBuffer) {
+  const std::string props = kRoot + "/Vorlan/Inst/Base/.properties", library = "/tmp/home/Base/libXjKelmar.so";
+  std::string long_root = "/tmp/r";  // 999 characters: the .properties path is 5 too long
+  while (long_root.size() < 999) long_root += long_root.size() % 200 == 0 ? '/' : 'd';
+  const std::string cut = (long_root + "/Vorlan/Inst/Base/.properties").substr(0, 1023);
+  const auto installed = [](Tree t) { t.Install("Inst", "/tmp/home"); };
+  const auto with_properties = [](std::string content) {
+    return [content](Tree t) { t.Install("Inst", "/tmp/home"); t.WriteProperties("Inst", content); };
+  };
+  const auto not_accessible = [](const std::string& path) {
+    return Lines{B("XJZqDb2QZT DB2 Library " + path + " not accessible")};
+  };
+  // Refused right after the name is known: no scan, no environment, no file.
+  const auto refused = [](const std::string& name) {
+    return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Tree)> build;
+    std::string options;  // DB2's options text; none when empty
+    Text vorlan_inst;     // never written without a fallback
+    Text gpath;
+    Lines tail;  // the last lines before GetVorlanBaseDir's Leaving line
+    bool vm_exported = true;
+    std::size_t size = 1024;
+  };
+  const Case cases[] = {
+      {"named by the options", installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
+      {"cut to the caller's buffer", installed, "", "Inst", "/tmp/home/Bas", {}, true, 14},
+      {"fits the caller's buffer", installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
+      {"room for the terminator only", installed, "", "Inst", "", {}, true, 1},
+      {"trailing slash", with_properties("dVORLANHOME /tmp/home/\n"), "", "Inst", "/tmp/home//Base", {}},
+      {"dots inside the registry", [](Tree t) { t.Install("...", "/tmp/home"); }, "", "...", "/tmp/home/Base", {}},
+      {"no instance anywhere", [](Tree) {}, "", std::nullopt, std::nullopt,
+       {B("get_first_vorlan_instname() failed as well, returning error.")}, false},
+      {"no properties", [](Tree t) { t.AddInstance("Inst"); }, "", "Inst", std::nullopt,
+       {B("path for .properties is: " + props), B("Could not open file " + props)}},
+      // The cut path names a file that exists; reading it would load another backend.
+      {"properties path too long",
+       [&](Tree) {
+         RegistryTree(long_root).Install("Inst", "/tmp/home");
+         WriteFile(cut, "dVORLANHOME /tmp/home\n");
+         xjReg.store(long_root.c_str());
+       },
+       "", "Inst", std::nullopt, {B("Could not open file " + cut)}},
+      {"key line without value", with_properties("dVORLANHOME\ndVORLANHOME /tmp/home\n"), "", "Inst", std::nullopt,
+       not_accessible("")},
+      {"library not executable", [&](Tree t) { installed(t); WriteFile(library, "", 0644); }, "", "Inst",
+       std::nullopt, not_accessible(library)},
+      {"outside by the options", installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt,
+       refused("../Vorlan/Inst"), false},
+      {"dot", installed, "", ".", std::nullopt, refused("."), false},
+      {"dot dot", installed, "", "..", std::nullopt, refused(".."), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunIsolated([&] {
+      c.build(SettledRegistry());
+      Put("VORLAN_INST", c.vorlan_inst);
+      EnableTrace();
+      const Init_input in = GuardedOptions(c.options);
+      EXPECT_EQ(Call(c.options.empty() ? nullptr : &in, c.size), c.gpath);
+      const Lines lines = TraceLines();
+      const auto tail = static_cast<std::ptrdiff_t>(c.tail.size()) + 1;
+      ASSERT_GT(static_cast<std::ptrdiff_t>(lines.size()), tail);
+      EXPECT_EQ(Lines(lines.end() - tail, lines.end()), Concat({c.tail, {B(kLeaving)}}));
+      EXPECT_EQ(Get("VORLAN_INST"), c.vorlan_inst);
+      EXPECT_EQ(Get("VORLAN_VM").has_value(), c.vm_exported);
+    });
+  }
+  RunIsolated([] {
+    EnableTrace();
+    EXPECT_EQ(GetVorlanBaseDir(nullptr, 1024, nullptr), -1);
+    EXPECT_EQ(Call(nullptr, 0), std::nullopt);
+    EXPECT_EQ(TraceLines(), (Lines{B(kEntered), B("-----------Leaving --- gpath-Input parameter is null --------"),
+                                   B(kEntered), B("-----------Leaving --- gpath-Input size is 0 --------")}));
+  });
+}
+
+}  // namespace
