@@ -17,6 +17,14 @@ namespace {
 
 constexpr int kNoNamespaceExit = 77;
 
+
+int FailedParts() {
+  const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+  int failed = 0;
+  for (int i = 0; i < result->total_part_count(); ++i) failed += result->GetTestPartResult(i).failed() ? 1 : 0;
+  return failed;
+}
+
 }  // namespace
 
 std::string MakePrivateTmp() {
@@ -44,6 +52,9 @@ void RunIsolated(const std::function<void()>& body) {
       _exit(kNoNamespaceExit);
     }
     close(reason_pipe[1]);
+    // A failure of an earlier isolated case in the same test is already
+    // counted in the parent; judge this child by its own failures only.
+    const int failed_before = FailedParts();
     // Nothing may escape the child: gtest would go on running the other
     // cases inside it.
     try {
@@ -54,7 +65,7 @@ void RunIsolated(const std::function<void()>& body) {
       ADD_FAILURE() << "exception escaped the isolated case";
     }
     std::fflush(nullptr);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
+    _exit(FailedParts() > failed_before ? 1 : 0);
   }
 
   close(reason_pipe[1]);
