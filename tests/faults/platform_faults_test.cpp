@@ -1,0 +1,284 @@
+// DB2 sessions while the platform fails the library: no memory and a refusing
+// putenv for the two environment entries, a chdir that fails, a product
+// directory that cannot be opened or read to its end, and a trace file on a
+// full file system. Each gives its trace lines and results, and every call
+// that reaches the backend reaches it unchanged.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backends/backend_probe.h"
+#include "backends/session_fixture.h"
+#include "backends/test_backend_paths.h"
+#include "discovery/environment.h"
+#include "faults/wrapped_calls.h"
+#include "front/unload_markers.h"
+#include "kelmar/libkelmar.h"
+#include "loader/loader_test_support.h"
+#include "log/trace_log.h"
+#include "testbed/isolation.h"
+#include "testbed/registry_tree.h"
+#include "testbed/trace_reader.h"
+
+namespace {
+
+namespace tb = kelmar::test_backend;
+namespace testbed = kelmar::testbed;
+namespace wrapped = kelmar::wrapped_calls;
+using tb::Lines;
+using wrapped::Call;
+
+constexpr const char* kScannedInstance = "Instance002";
+constexpr sqlint32 kUntouched = 0x5a5a5a5a;
+
+std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
+std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
+const std::string kEntered = "-----------Entered--------";
+const std::string kLeaving = "-----------Leaving--------";
+
+std::optional<std::string> Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// An installation the first-instance scan has to find: Instance002 with its
+// agent and the recording backend, no Instance001, nothing in the environment.
+std::string InstallForTheScan() {
+  const testbed::RegistryTree tree(tb::kRegistryRoot);
+  tree.Export();
+  unsetenv("VORLAN_INST");
+  unsetenv("VORLAN_VM");
+  return tree.Install(kScannedInstance, tb::kHome, tb::kComplete);
+}
+
+// sqluvint reached the backend exactly as DB2 called it.
+void ExpectInitReachedTheBackend(tb::Db2Session& session) {
+  const std::vector<tb::Call> calls = tb::ReceivedCalls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().entry, tb::kInit);
+  EXPECT_EQ(calls.back().args[0], &session.in);
+  EXPECT_EQ(calls.back().args[1], &session.out);
+  EXPECT_EQ(calls.back().args[2], &session.rc);
+}
+
+// A session that cannot load the backend fails as DB2 is told it does, and
+// leaves nothing loaded.
+void ExpectInitFailed(tb::Db2Session& session) {
+  session.rc.return_code = kUntouched;
+  EXPECT_EQ(tb::StartSession(session), -1);
+  EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
+  EXPECT_TRUE(tb::TableEmpty());
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+TEST(PlatformFaults, VorlanInstThatCannotBeExportedFailsTheLoadUntilItCan) {
+  struct Case {
+    const char* name;
+    Call call;
+    int error;  // for putenv, 0: claims success but the entry never arrives
+    Lines lines;  // after "Setting the env: Instance002..."
+  };
+  const Case cases[] = {
+      {"no memory for the entry", Call::kMalloc, ENOMEM, {B("malloc(24)failed.")}},
+      {"putenv refuses", Call::kPutenv, ENOMEM, {B("putenv(VORLAN_INST=Instance002) failed with error: 12")}},
+      {"putenv loses the entry", Call::kPutenv, 0,
+       {B("Setting the env: VORLAN_INST=Instance002 succeeded"), B("Environment variable (VORLAN_INST) is not set")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testbed::RunIsolated([&] {
+      testbed::EnableTrace();
+      InstallForTheScan();
+      tb::Db2Session session;
+      wrapped::FailNext(c.call, c.error);
+      ExpectInitFailed(session);
+      EXPECT_TRUE(wrapped::Struck(c.call));
+      wrapped::DisarmAll();
+
+      Lines expected = {B(kEntered),
+                        B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name."),
+                        B("Setting the env: Instance002...")};
+      expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+      expected.push_back(B(kLeaving));
+      EXPECT_EQ(tb::LinesTagged("GetVorlanBaseDir"), expected);
+      EXPECT_EQ(tb::TimesLogged("initializeFptrs(): GetVorlanBaseDir failed, returning error."), 1u);
+      EXPECT_EQ(Env("VORLAN_INST"), std::nullopt);
+      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt) << "nothing after the failed step runs";
+
+      // The next session scans again, exports the name and loads.
+      EXPECT_EQ(tb::StartSession(session), 0);
+      EXPECT_EQ(Env("VORLAN_INST"), kScannedInstance);
+      ExpectInitReachedTheBackend(session);
+    });
+  }
+}
+
+TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
+  struct Case {
+    const char* name;
+    Call call;
+  };
+  const Case cases[] = {{"no memory to compose the entry", Call::kMalloc},
+                        {"no memory for the environment's copy", Call::kStrdup},
+                        {"putenv refuses", Call::kPutenv}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testbed::RunIsolated([&] {
+      testbed::EnableTrace();
+      tb::InstallBackend(tb::kComplete);
+      tb::Db2Session first;
+      wrapped::FailNext(c.call, ENOMEM);
+      EXPECT_EQ(tb::StartSession(first), 0) << "the backend loads all the same";
+      EXPECT_TRUE(wrapped::Struck(c.call));
+      wrapped::DisarmAll();
+      ExpectInitReachedTheBackend(first);
+      EXPECT_EQ(tb::TimesLogged(B("Set Environment variable VORLAN_VM (Instance001)")), 1u);
+      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
+      EXPECT_STREQ(vorlan_vm, "Instance001");
+
+      // Unloaded at the end of the session; the next one runs discovery
+      // again, without another VORLAN_VM step.
+      testbed::WriteFile(kelmar::kUnloadMarker, "");
+      EXPECT_EQ(tb::EndSession(first), 0);
+      ASSERT_TRUE(tb::TableEmpty());
+      testbed::ClearTrace();
+      tb::Db2Session second;
+      EXPECT_EQ(tb::StartSession(second), 0);
+      EXPECT_EQ(tb::TimesLogged(B("path for .properties is: /tmp/home")), 1u) << "discovery ran";
+      for (const std::string& line : tb::LinesTagged("GetVorlanBaseDir")) {
+        EXPECT_EQ(line.find("VORLAN_VM"), std::string::npos) << line;
+      }
+      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
+      ExpectInitReachedTheBackend(second);
+    });
+  }
+}
+
+TEST(PlatformFaults, ChdirFailureLoadsInTheOldWorkingDirectory) {
+  testbed::RunIsolated([] {
+    testbed::EnableTrace();
+    const std::string base = tb::InstallBackend(tb::kComplete);
+    const std::string before = tb::WorkingDirectory();
+    ASSERT_NE(before, base);
+    tb::Db2Session session;
+    wrapped::FailNext(Call::kChdir, EACCES);
+    EXPECT_EQ(tb::StartSession(session), 0);
+    EXPECT_TRUE(wrapped::Struck(Call::kChdir));
+    wrapped::DisarmAll();
+    EXPECT_EQ(tb::WorkingDirectory(), before);
+    EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" + base +
+                              "/libXjKelmar.so\""),
+              1u);
+    ExpectInitReachedTheBackend(session);
+  });
+}
+
+TEST(PlatformFaults, ProductDirectoryThatCannotBeListedToItsEnd) {
+  struct Case {
+    const char* name;
+    Call call;
+    int error;
+    Lines lines;  // get_first_vorlan_instname's, between its entry and exit lines
+  };
+  const Case cases[] = {
+      {"opendir out of descriptors", Call::kOpendir, EMFILE, {F("open(/tmp/reg/Vorlan) failed with errno: 24")}},
+      // The read fails where the listing would hand out the only instance.
+      {"readdir fails", Call::kReaddir64, EIO,
+       {F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[/tmp/reg/Vorlan/Instance001/Db2Agent]")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testbed::RunIsolated([&] {
+      testbed::EnableTrace();
+      InstallForTheScan();
+      int entries_before_the_instance = 0;
+      {
+        DIR* listing = opendir("/tmp/reg/Vorlan");
+        ASSERT_NE(listing, nullptr);
+        while (const dirent* entry = readdir(listing)) {
+          if (std::strcmp(entry->d_name, kScannedInstance) == 0) break;
+          ++entries_before_the_instance;
+        }
+        closedir(listing);
+      }
+      const std::size_t descriptors = OpenDescriptors();
+
+      tb::Db2Session session;
+      wrapped::FailAfter(c.call, c.call == Call::kReaddir64 ? entries_before_the_instance : 0, c.error);
+      ExpectInitFailed(session);
+      EXPECT_TRUE(wrapped::Struck(c.call));
+      wrapped::DisarmAll();
+      Lines expected = {F(kEntered)};
+      expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+      expected.push_back(F(kLeaving));
+      EXPECT_EQ(tb::LinesTagged("get_first_vorlan_instname"), expected);
+      EXPECT_EQ(tb::TimesLogged(B("get_first_vorlan_instname() failed as well, returning error.")), 1u);
+      EXPECT_EQ(OpenDescriptors(), descriptors) << "the listing is closed on every way out";
+      EXPECT_EQ(Env("VORLAN_INST"), std::nullopt);
+
+      EXPECT_EQ(tb::StartSession(session), 0);
+      EXPECT_EQ(tb::TimesLogged(F("Got instance name:  " + std::string(kScannedInstance))), 1u);
+      ExpectInitReachedTheBackend(session);
+    });
+  }
+}
+
+TEST(PlatformFaults, TraceOnAFullFileSystemCostsOnlyTheLines) {
+  testbed::RunIsolated([] {
+    // The trace file lives on a one-page file system, filled up.
+    ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
+    ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0) << std::strerror(errno);
+    testbed::WriteFile("/tmp/small/trace", "");
+    ASSERT_EQ(symlink("/tmp/small/trace", kelmar::kTraceLogPath), 0);
+    {
+      const int filler = open("/tmp/small/filler", O_WRONLY | O_CREAT, 0644);
+      ASSERT_GE(filler, 0);
+      const std::string block(512, 'f');
+      while (write(filler, block.data(), block.size()) > 0) {
+      }
+      close(filler);
+    }
+    tb::InstallBackend(tb::kComplete);
+
+    tb::Db2Session session;
+    EXPECT_EQ(tb::StartSession(session), 0);
+    ExpectInitReachedTheBackend(session);
+    Data data{};
+    tb::SetResult(tb::kPut, SQLUV_WARNING);
+    EXPECT_EQ(sqluvput(session.out.pVendorCB, &data, &session.rc), SQLUV_WARNING);
+    const tb::Call put = tb::ReceivedCalls().back();
+    EXPECT_EQ(put.entry, tb::kPut);
+    EXPECT_EQ(put.args[0], session.out.pVendorCB);
+    EXPECT_EQ(put.args[1], &data);
+    EXPECT_EQ(put.args[2], &session.rc);
+    EXPECT_TRUE(testbed::RawTraceLines().empty()) << "nothing fits";
+
+    // Room again: the next lines arrive whole.
+    ASSERT_EQ(unlink("/tmp/small/filler"), 0);
+    EXPECT_EQ(tb::EndSession(session), 0);
+    EXPECT_EQ(testbed::TraceLines(),
+              (Lines{"sqluvend(): -----------Entered--------",
+                     "sqluvend(): sqluv_handle is:" + tb::Shown(sqluv_handle) + ", f_sqluvend is " + tb::Shown(
+                         reinterpret_cast<void*>(f_sqluvend)),
+                     "sqluvend(): Calling sqluvendpp()", "sqluvend(): -----------Leaving, returning 0--------"}));
+    for (const std::string& raw : testbed::RawTraceLines()) EXPECT_TRUE(testbed::HasTracePrefix(raw, getpid())) << raw;
+  });
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#include "faults/wrapped_calls.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+
+namespace kelmar::wrapped_calls {
+namespace {
+
+// Plain atomics: a fault is armed and read on whatever thread the case uses.
+struct Fault {
+  std::atomic<bool> armed{false};
+  std::atomic<int> pass{0};
+  std::atomic<int> error{0};
+  std::atomic<bool> struck{false};
+};
+
+std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
+
+Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
+
+// True, with errno set, when this call is the one to fail.
+bool Strikes(Call call) {
+  Fault& fault = Of(call);
+  if (!fault.armed.load()) return false;
+  if (fault.pass.fetch_sub(1) > 0) return false;
+  fault.armed.store(false);
+  fault.struck.store(true);
+  errno = fault.error.load();
+  return true;
+}
+
+}  // namespace
+
+void FailAfter(Call call, int pass, int error) {
+  Fault& fault = Of(call);
+  fault.pass.store(pass);
+  fault.error.store(error);
+  fault.struck.store(false);
+  fault.armed.store(true);
+}
+
+bool Struck(Call call) { return Of(call).struck.load(); }
+
+void DisarmAll() {
+  for (Fault& fault : faults) fault.armed.store(false);
+}
+
+}  // namespace kelmar::wrapped_calls
+
+using kelmar::wrapped_calls::Call;
+using kelmar::wrapped_calls::Strikes;
+
+extern "C" {
+void* __real_malloc(std::size_t size);
+char* __real_strdup(const char* text);
+int __real_putenv(char* entry);
+int __real_chdir(const char* path);
+DIR* __real_opendir(const char* path);
+struct dirent64* __real_readdir64(DIR* listing);
+
+void* __wrap_malloc(std::size_t size) { return Strikes(Call::kMalloc) ? nullptr : __real_malloc(size); }
+
+char* __wrap_strdup(const char* text) { return Strikes(Call::kStrdup) ? nullptr : __real_strdup(text); }
+
+int __wrap_putenv(char* entry) {
+  if (!Strikes(Call::kPutenv)) return __real_putenv(entry);
+  return errno == 0 ? 0 : -1;
+}
+
+int __wrap_chdir(const char* path) { return Strikes(Call::kChdir) ? -1 : __real_chdir(path); }
+
+DIR* __wrap_opendir(const char* path) { return Strikes(Call::kOpendir) ? nullptr : __real_opendir(path); }
+
+struct dirent64* __wrap_readdir64(DIR* listing) {
+  return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing);
+}
+}
