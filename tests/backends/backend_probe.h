@@ -1,25 +1,71 @@
-// Reaches into the test backend that the library has loaded, through the
-// exported table's handle: what it received, and how it answers. Use it only
-// while no load or unload runs.
+// What the loaded recording backend (test_backend.cpp) received and how it
+// answers. Use the probes only while no load or unload runs.
 #pragma once
 
+#include <dlfcn.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
-#include "backends/test_backend_control.h"
+#include "kelmar/libkelmar.h"
 
 namespace kelmar::test_backend {
 
-// Every call the loaded backend received, oldest first; empty when none is loaded.
-std::vector<Call> ReceivedCalls();
+// The six entry points, in the order of the backend table.
+enum Entry : int { kInit, kGet, kPut, kEnd, kDel, kGetNextObj, kEntryCount };
 
-// The result the entry gives from now on.
-void SetResult(Entry entry, sqlint32 result);
+// One call as the backend received it.
+struct Call {
+  Entry entry;
+  sqlint32 action;      // sqluvend's first argument; 0 for the others
+  const void* args[3];  // the pointer arguments, in order
+};
 
-// While held, calls of the entry wait inside the backend.
-void Hold(Entry entry);
-void Release(Entry entry);
+// The backend's whole state, returned by its "kelmar_test_backend_state".
+struct BackendState {
+  std::mutex mutex;
+  std::condition_variable changed;  // a hold, or the calls waiting inside
+  std::vector<Call> calls;
+  std::array<sqlint32, kEntryCount> results{};
+  std::array<bool, kEntryCount> held{};  // calls wait inside while held
+  std::array<int, kEntryCount> waiting{};
+};
+
+// Null when no recording backend is loaded.
+inline BackendState* LoadedBackend() {
+  void* const found = sqluv_handle != nullptr ? dlsym(sqluv_handle, "kelmar_test_backend_state") : nullptr;
+  return found != nullptr ? reinterpret_cast<BackendState* (*)()>(found)() : nullptr;
+}
+
+// Every call the loaded backend received, oldest first.
+inline std::vector<Call> ReceivedCalls() {
+  BackendState* state = LoadedBackend();
+  if (state == nullptr) return {};
+  const std::lock_guard lock(state->mutex);
+  return state->calls;
+}
+
+template <auto kMember, typename Value>
+void Steer(Entry entry, Value value) {
+  if (BackendState* state = LoadedBackend()) {
+    const std::lock_guard lock(state->mutex);
+    (state->*kMember)[entry] = value;
+    state->changed.notify_all();
+  }
+}
+inline void SetResult(Entry entry, sqlint32 result) { Steer<&BackendState::results>(entry, result); }
+inline void Hold(Entry entry) { Steer<&BackendState::held>(entry, true); }
+inline void Release(Entry entry) { Steer<&BackendState::held>(entry, false); }
 
 // Waits (at most 20 s) until `count` calls of the entry are waiting inside.
-bool AwaitWaiting(Entry entry, int count);
+inline bool AwaitWaiting(Entry entry, int count) {
+  BackendState* state = LoadedBackend();
+  if (state == nullptr) return false;
+  std::unique_lock lock(state->mutex);
+  return state->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state->waiting[entry] >= count; });
+}
 
 }  // namespace kelmar::test_backend

@@ -1,257 +1,342 @@
-// The exported vendor functions driven as DB2 drives them, against the test
-// backends: what reaches the backend, what reaches DB2, and what is logged.
+// The library driven as DB2 drives it, against the test backends: what reaches
+// the backend and DB2, what is logged, every way a load fails and its retry,
+// the unload and keep-loaded markers, and the steps that prepare a session.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <climits>
+#include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
+#include <regex>
 
 #include "backends/backend_probe.h"
-#include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
+#include "front/registry_root.h"
+#include "front/session_prep.h"
 #include "front/unload_markers.h"
-#include "kelmar/libkelmar.h"
 #include "loader/backend_table.h"
+#include "loader/loader_test_support.h"
+#include "testbed/db2_session.h"
 #include "testbed/isolation.h"
-#include "testbed/registry_tree.h"
-#include "testbed/trace_reader.h"
 
 namespace {
 
 namespace tb = kelmar::test_backend;
-namespace testbed = kelmar::testbed;
-using tb::Lines;
+using namespace kelmar::testbed;
 
-constexpr sqlint32 kUntouched = 0x5a5a5a5a;
+const std::array<std::string, 6> kTags = {"sqluvint()", "sqluvget()", "sqluvput()",
+                                          "sqluvend()", "sqluvdel()", "db2VendorGetNextObj()"};
+const std::string kKeepLoaded =
+    "------/tmp/debugDB2_nounload exists, not going to unload libXjKelmar.so if it has been loaded --------";
 
-// The last `count` lines under `tag`.
-Lines LastLines(const std::string& tag, std::size_t count) {
-  const Lines lines = tb::LinesTagged(tag);
-  return Lines(lines.end() - static_cast<std::ptrdiff_t>(std::min(count, lines.size())), lines.end());
+// Calls the exported function of `entry` as DB2 would; `passed` gets the arguments it hands on.
+sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, std::array<const void*, 3>& passed) {
+  static Data data;
+  static db2VendorQueryInfo query;
+  void* const cb = s.out.pVendorCB;
+  switch (entry) {
+    case tb::kInit: passed = {&s.in, &s.out, &s.rc}; return sqluvint(&s.in, &s.out, &s.rc);
+    case tb::kGet: passed = {cb, &data, &s.rc}; return sqluvget(cb, &data, &s.rc);
+    case tb::kPut: passed = {cb, &data, &s.rc}; return sqluvput(cb, &data, &s.rc);
+    case tb::kEnd: passed = {cb, &s.out, &s.rc}; return sqluvend(action, cb, &s.out, &s.rc);
+    case tb::kDel: passed = {&s.in, &s.out, &s.rc}; return sqluvdel(&s.in, &s.out, &s.rc);
+    default: passed = {cb, &query, &s.rc}; return db2VendorGetNextObj(cb, &query, &s.rc);
+  }
 }
 
-TEST(VendorApi, FirstSqluvintLogsTheWholeRoadToTheBackend) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    const std::string base = tb::InstallBackend(tb::kComplete);
-    tb::Db2Session session;
-    ASSERT_EQ(sqluvint(&session.in, &session.out, &session.rc), 0);
+// The lines of a call of the loaded backend by a session of action READ, while
+// "/tmp/debugDB2_nounload" spares every marker check (`spared`) or is absent.
+Lines CallLines(tb::Entry entry, sqlint32 result, bool spared = true) {
+  const std::string t = kTags[entry] + ": ";
+  const std::string entered = t + "-----------Entered--------";
+  const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------";
+  const std::string action = t + "...opType: SQLUV_READ";
+  const std::string root = t + "-----------XJREG= [/tmp/reg]";
+  Lines lines = {entered};
+  if (entry == tb::kInit) lines = {entered, action, hold, root};
+  if (entry == tb::kDel) lines = {hold, entered, action, root};
+  if (entry == tb::kInit && spared) lines.push_back(t + kKeepLoaded);
+  const std::string name = kelmar::kBackendEntryNames[entry];
+  lines.push_back(t + "sqluv_handle is:" + Shown(sqluv_handle) + ", f_" + name.substr(0, name.size() - 2) + " is " +
+                  Shown(dlsym(sqluv_handle, name.c_str())));
+  lines.push_back(t + "Calling " + name + "()");
+  if (entry == tb::kEnd && spared) lines.push_back(t + kKeepLoaded);
+  lines.push_back(t + "-----------Leaving, returning " + std::to_string(result) + "--------");
+  return lines;
+}
 
-    const std::string handle = tb::Shown(sqluv_handle);
+TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
+  RunIsolated([] {
+    EnableTrace();
+    const std::string base = InstallBackend(tb::kComplete);
+    Db2Session session('R');
+    // Before any load, the calls that never load refuse; the version needs no backend.
+    for (const tb::Entry entry : {tb::kGet, tb::kPut, tb::kEnd, tb::kGetNextObj}) {
+      const std::string t = kTags[entry] + ": ";
+      ClearTrace();
+      std::array<const void*, 3> passed{};
+      EXPECT_EQ(CallExported(entry, session, SQLUV_COMMIT, passed), -1);
+      EXPECT_EQ(TraceLines(), (Lines{t + "-----------Entered--------",
+                                     t + "sqluv_handle or function pointer is NULL, returning error.",
+                                     t + "-----------Leaving, returning -1--------"}));
+    }
+    sqluint32 version = 0;
+    db2VendorQueryApiVersion(&version);
+    db2VendorQueryApiVersion(nullptr);
+    EXPECT_EQ(version, 8020000u);
+    EXPECT_EQ(TraceLines().size(), 3u) << "the version query logs nothing";
+
+    ClearTrace();
+    ASSERT_EQ(StartSession(session), 0);
     const std::string path = base + "/libXjKelmar.so";
-    EXPECT_EQ(testbed::TraceLines(), (Lines{
-                                "sqluvint(): -----------Entered--------",
-                                "sqluvint(): ...opType: SQLUV_WRITE",
-                                "sqluvint(): -----------Will wait if /tmp/debugDB2 exists --------",
-                                "sqluvint(): -----------XJREG= [/tmp/reg]",
-                                "initializeFptrs(): -----------Entered--------",
-                                "initializeFptrs(): sqluv_handle is:(nil)",
-                                "GetVorlanBaseDir: -----------Entered--------",
-                                "GetVorlanInstanceName: -----------Entered--------",
-                                "GetVorlanInstanceName: Possibly CommandLine case, VENDOROPT not set.",
-                                "GetVorlanInstanceName: VORLAN_INST is set to Instance001",
-                                "GetVorlanInstanceName: -----------Leaving--------",
-                                "GetVorlanBaseDir: Set Environment variable VORLAN_VM (Instance001)",
-                                "GetVorlanBaseDir: path for .properties is: /tmp/reg/Vorlan/Instance001/Base/.properties",
-                                "GetVorlanBaseDir: path for .properties is: /tmp/home",
-                                "GetVorlanBaseDir: -----------Leaving--------",
-                                "initializeFptrs(): GetVorlanBaseDir succeeded.",
-                                "initializeFptrs(): Changing to base dir: \"" + base + "\".",
-                                "initializeFptrs(): Library to be loaded: \"" + path + "\".",
-                                "initializeFptrs(): dlopen succeeded. Current dir: \"" + base + "\", loaded: \"" + path + "\"",
-                                "initializeFptrs(): After dlopen: sqluv_handle is:" + handle,
-                                "initializeFptrs(): -----------Leaving, returning 1--------",
-                                "sqluvint(): sqluv_handle is:" + handle + ", f_sqluvint is " +
-                                    tb::Shown(reinterpret_cast<void*>(f_sqluvint)),
-                                "sqluvint(): Calling sqluvintpp()",
-                                "sqluvint(): -----------Leaving, returning 0--------",
-                            }));
-    EXPECT_EQ(tb::WorkingDirectory(), base);
-  });
-}
+    Lines expected = CallLines(tb::kInit, 0, false);
+    const Lines loading = {
+        "initializeFptrs(): -----------Entered--------",
+        "initializeFptrs(): sqluv_handle is:(nil)",
+        "GetVorlanBaseDir: -----------Entered--------",
+        "GetVorlanInstanceName: -----------Entered--------",
+        "GetVorlanInstanceName: Possibly CommandLine case, VENDOROPT not set.",
+        "GetVorlanInstanceName: VORLAN_INST is set to Instance001",
+        "GetVorlanInstanceName: -----------Leaving--------",
+        "GetVorlanBaseDir: Set Environment variable VORLAN_VM (Instance001)",
+        "GetVorlanBaseDir: path for .properties is: /tmp/reg/Vorlan/Instance001/Base/.properties",
+        "GetVorlanBaseDir: path for .properties is: /tmp/home",
+        "GetVorlanBaseDir: -----------Leaving--------",
+        "initializeFptrs(): GetVorlanBaseDir succeeded.",
+        "initializeFptrs(): Changing to base dir: \"" + base + "\".",
+        "initializeFptrs(): Library to be loaded: \"" + path + "\".",
+        "initializeFptrs(): dlopen succeeded. Current dir: \"" + base + "\", loaded: \"" + path + "\"",
+        "initializeFptrs(): After dlopen: sqluv_handle is:" + Shown(sqluv_handle),
+        "initializeFptrs(): -----------Leaving, returning 1--------",
+    };
+    expected.insert(expected.begin() + 4, loading.begin(), loading.end());
+    EXPECT_EQ(TraceLines(), expected) << "the first sqluvint";
 
-// One exported function as DB2 calls it, with the arguments it hands on.
-struct Forwarded {
-  tb::Entry entry;
-  std::string tag;
-  std::string pointer_name;
-  std::function<void*()> pointer;
-  std::function<sqlint32(tb::Db2Session&, sqlint32 action, std::array<const void*, 3>& passed)> call;
-};
-
-std::vector<Forwarded> ForwardedFunctions() {
-  return {
-      {tb::kInit, "sqluvint()", "f_sqluvint", [] { return reinterpret_cast<void*>(f_sqluvint); },
-       [](tb::Db2Session& s, sqlint32, auto& passed) {
-         passed = {&s.in, &s.out, &s.rc};
-         return sqluvint(&s.in, &s.out, &s.rc);
-       }},
-      {tb::kGet, "sqluvget()", "f_sqluvget", [] { return reinterpret_cast<void*>(f_sqluvget); },
-       [](tb::Db2Session& s, sqlint32, auto& passed) {
-         static Data data;
-         passed = {s.out.pVendorCB, &data, &s.rc};
-         return sqluvget(s.out.pVendorCB, &data, &s.rc);
-       }},
-      {tb::kPut, "sqluvput()", "f_sqluvput", [] { return reinterpret_cast<void*>(f_sqluvput); },
-       [](tb::Db2Session& s, sqlint32, auto& passed) {
-         static Data data;
-         passed = {s.out.pVendorCB, &data, &s.rc};
-         return sqluvput(s.out.pVendorCB, &data, &s.rc);
-       }},
-      {tb::kEnd, "sqluvend()", "f_sqluvend", [] { return reinterpret_cast<void*>(f_sqluvend); },
-       [](tb::Db2Session& s, sqlint32 action, auto& passed) {
-         passed = {s.out.pVendorCB, &s.out, &s.rc};
-         return sqluvend(action, s.out.pVendorCB, &s.out, &s.rc);
-       }},
-      {tb::kDel, "sqluvdel()", "f_sqluvdel", [] { return reinterpret_cast<void*>(f_sqluvdel); },
-       [](tb::Db2Session& s, sqlint32, auto& passed) {
-         passed = {&s.in, &s.out, &s.rc};
-         return sqluvdel(&s.in, &s.out, &s.rc);
-       }},
-      {tb::kGetNextObj, "db2VendorGetNextObj()", "f_db2VendorGetNextObj",
-       [] { return reinterpret_cast<void*>(f_db2VendorGetNextObj); },
-       [](tb::Db2Session& s, sqlint32, auto& passed) {
-         static db2VendorQueryInfo query;
-         passed = {s.out.pVendorCB, &query, &s.rc};
-         return db2VendorGetNextObj(s.out.pVendorCB, &query, &s.rc);
-       }},
-  };
-}
-
-TEST(VendorApi, ArgumentsAndResultsPassThroughUnchanged) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    tb::InstallBackend(tb::kComplete);
-    tb::Db2Session session('R');
-    ASSERT_EQ(sqluvint(&session.in, &session.out, &session.rc), 0);
+    // A keep-loaded marker that cannot be deleted spares every check of the unload marker.
+    MakeDirs(std::string(kelmar::kKeepLoadedMarker) + "/busy");
+    WriteFile(kelmar::kUnloadMarker, "");
     int vendor_control_block = 0;
     session.out.pVendorCB = &vendor_control_block;
-
-    const sqlint32 results[] = {SQLUV_OK, SQLUV_ENDOFMEDIA, -1, -123456, INT_MIN, INT_MAX, 2000000000};
-    const sqlint32 actions[] = {SQLUV_COMMIT, SQLUV_ABORT, -7, INT_MAX, INT_MIN, 0, 1};
-    for (const Forwarded& f : ForwardedFunctions()) {
+    const sqlint32 results[] = {SQLUV_ENDOFMEDIA, -123456, INT_MIN, INT_MAX};
+    const sqlint32 actions[] = {SQLUV_ABORT, -7, INT_MIN, INT_MAX};
+    std::size_t received = 1;
+    for (int e = tb::kInit; e < tb::kEntryCount; ++e) {
+      const auto entry = static_cast<tb::Entry>(e);
       for (std::size_t i = 0; i < std::size(results); ++i) {
-        SCOPED_TRACE(f.tag + " returning " + std::to_string(results[i]));
-        tb::SetResult(f.entry, results[i]);
-        const std::size_t calls_before = tb::ReceivedCalls().size();
-        testbed::ClearTrace();
-        session.rc.return_code = kUntouched;
+        SCOPED_TRACE(kTags[e] + " returning " + std::to_string(results[i]));
+        tb::SetResult(entry, results[i]);
+        ClearTrace();
+        session.rc.return_code = 1234;
         std::array<const void*, 3> passed{};
-        EXPECT_EQ(f.call(session, actions[i], passed), results[i]);
-
+        EXPECT_EQ(CallExported(entry, session, actions[i], passed), results[i]);
+        EXPECT_EQ(session.rc.return_code, 1234);
+        EXPECT_EQ(LinesTagged(kTags[e]), CallLines(entry, results[i]));
         const std::vector<tb::Call> calls = tb::ReceivedCalls();
-        ASSERT_EQ(calls.size(), calls_before + 1);
-        EXPECT_EQ(calls.back().entry, f.entry);
-        EXPECT_EQ(calls.back().action, f.entry == tb::kEnd ? actions[i] : 0);
-        for (int a = 0; a < 3; ++a) EXPECT_EQ(calls.back().args[a], passed[a]) << "argument " << a;
-        EXPECT_EQ(session.rc.return_code, kUntouched);
-
-        EXPECT_EQ(LastLines(f.tag, 3),
-                  (Lines{f.tag + ": sqluv_handle is:" + tb::Shown(sqluv_handle) + ", " + f.pointer_name + " is " +
-                             tb::Shown(f.pointer()),
-                         f.tag + ": Calling " + kelmar::kBackendEntryNames[f.entry] + "()",
-                         f.tag + ": -----------Leaving, returning " + std::to_string(results[i]) + "--------"}));
-        if (f.entry == tb::kGet || f.entry == tb::kPut || f.entry == tb::kEnd || f.entry == tb::kGetNextObj) {
-          EXPECT_EQ(tb::LinesTagged(f.tag).size(), 4u) << "a plain forwarder logs its entry line and nothing else besides";
-        }
+        ASSERT_EQ(calls.size(), ++received);
+        EXPECT_EQ(calls.back().entry, entry);
+        EXPECT_EQ(calls.back().action, entry == tb::kEnd ? actions[i] : 0);
+        EXPECT_EQ(std::to_array(calls.back().args), passed);
       }
     }
   });
 }
 
-TEST(VendorApi, CallsThatNeverLoadRefuseAnEmptyTable) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    tb::InstallBackend(tb::kComplete);
-    for (const char* marker : {kelmar::kKeepLoadedMarker, kelmar::kUnloadMarker}) testbed::WriteFile(marker, "");
-    const std::string directory = tb::WorkingDirectory();
-    for (const Forwarded& f : ForwardedFunctions()) {
-      if (f.entry == tb::kInit || f.entry == tb::kDel) continue;
-      SCOPED_TRACE(f.tag);
-      tb::Db2Session session;
-      session.rc.return_code = kUntouched;
-      testbed::ClearTrace();
-      std::array<const void*, 3> passed{};
-      EXPECT_EQ(f.call(session, SQLUV_COMMIT, passed), -1);
-      EXPECT_EQ(testbed::TraceLines(), (Lines{f.tag + ": -----------Entered--------",
-                                     f.tag + ": sqluv_handle or function pointer is NULL, returning error.",
-                                     f.tag + ": -----------Leaving, returning -1--------"}));
-      EXPECT_EQ(session.rc.return_code, kUntouched);
-    }
-    EXPECT_EQ(sqluv_handle, nullptr);
-    EXPECT_EQ(tb::WorkingDirectory(), directory);
-    for (const char* marker : {kelmar::kKeepLoadedMarker, kelmar::kUnloadMarker}) {
-      EXPECT_EQ(access(marker, F_OK), 0) << marker << " was touched";
-    }
-  });
+const std::string kEntered = "-----------Entered--------";
+const std::string kFailed = "-----------Leaving, returning 0--------";
+
+// The loader's lines without their tag; a handle from dlopen shows as "<p>".
+Lines LoaderLines() {
+  Lines lines = LinesTagged("initializeFptrs()");
+  for (std::string& line : lines) {
+    line = std::regex_replace(line.substr(line.find(": ") + 2), std::regex("is:0x[0-9a-f]+$"), "is:<p>");
+  }
+  return lines;
 }
 
-TEST(VendorApi, SessionOpenersFailWhenTheBackendCannotBeLoaded) {
+// The loader's lines of a load from `base`, which getcwd shows as `directory`
+// unless that is empty; when `fails`, dlopen fails with the text it gives here.
+Lines LoadFrom(const std::string& base, bool fails, const Lines& after, const std::string& directory = "") {
+  const std::string path = base + "/libXjKelmar.so";
+  const std::string shown = directory.empty() ? base : directory;
+  Lines lines = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir succeeded.",
+                 "Changing to base dir: \"" + base + "\".", "Library to be loaded: \"" + path + "\".",
+                 "dlopen succeeded. Current dir: \"" + shown + "\", loaded: \"" + path + "\"",
+                 "After dlopen: sqluv_handle is:<p>"};
+  if (fails) {
+    EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW), nullptr);
+    const char* error = dlerror();
+    lines[5] = "dlopen failed when loading \"" + path + "\", error = \"" + (error ? error : "") + "\", pwd=\"" + shown +
+               "\"";
+    lines[6] = "After dlopen: sqluv_handle is:(nil)";
+  }
+  lines.insert(lines.end(), after.begin(), after.end());
+  return lines;
+}
+
+// A directory whose path has `length` characters.
+std::string LongDirectory(std::size_t length) {
+  std::string path = "/tmp/h";
+  while (path.size() < length) path += "/" + std::string(std::min<std::size_t>(200, length - path.size() - 1), 'd');
+  MakeDirs(path);
+  return path;
+}
+
+TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) {
+  const Lines no_base_dir = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir failed, returning error.", kFailed};
   struct Case {
     std::string name;
-    std::string backend;  // empty: no installation at all
+    std::function<Lines()> arrange;  // lays out the installation; the expected lines
+    std::string shown_directory = "";  // how getcwd shows the base directory, if not as itself
   };
-  std::vector<Case> cases = {{"no installation", ""}};
-  for (const char* without : tb::kWithoutEntry) cases.push_back({without, without});
-
+  std::vector<Case> cases = {
+      {"no base directory", [&] {
+         RegistryTree(kRegistryRoot).Export();
+         return no_base_dir;
+       }},
+      {"not a library, in a directory too long to read back", [] {
+         std::filesystem::create_directory_symlink(LongDirectory(1100), kHome);
+         return LoadFrom(InstallBackend(""), true, {kFailed}, "(unknown)");
+       }, "(unknown)"},
+      {"unresolved symbol, with the entry names in the global scope", [] {
+         // A failed load must not take the entry points from the process.
+         EXPECT_NE(dlopen(tb::kComplete, RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();
+         return LoadFrom(InstallBackend(tb::kUnresolved), true, {kFailed});
+       }},
+      {"base directory too long for the file name", [&] {
+         // Cut, the path would name another file: that file is never loaded.
+         const std::string base = InstallBackend(tb::kComplete, LongDirectory(1004));
+         std::filesystem::copy_file(tb::kComplete, base + "/libXjKelmar.s");
+         return no_base_dir;
+       }},
+  };
+  for (std::size_t missing = 0; missing < tb::kWithoutEntry.size(); ++missing) {
+    const std::string entry = kelmar::kBackendEntryNames[missing];
+    cases.push_back({"without " + entry, [=] {
+                       const std::string base = InstallBackend(tb::kWithoutEntry[missing]);
+                       return LoadFrom(base, false, {"Entry point " + entry + " not found, unloading.", kFailed});
+                     }});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testbed::RunIsolated([&] {
-      testbed::EnableTrace();
-      if (c.backend.empty()) {
-        testbed::RegistryTree(tb::kRegistryRoot).Export();
-      } else {
-        tb::InstallBackend(c.backend);
-      }
-      tb::Db2Session session;
-      session.rc.return_code = kUntouched;
-      EXPECT_EQ(sqluvint(&session.in, &session.out, &session.rc), -1);
+    RunIsolated([&] {
+      EnableTrace();
+      setenv("VORLAN_INST", kInstance, 1);
+      const Lines expected = c.arrange();
+      Db2Session session;
+      session.info.action = nullptr;
+      EXPECT_EQ(StartSession(session), -1);
       EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
-      EXPECT_EQ(LastLines("sqluvint()", 2),
-                (Lines{"sqluvint(): initializeFptrs() failed, returning error.",
-                       "sqluvint(): -----------Leaving, returning -1--------"}));
-      EXPECT_EQ(sqluvint(&session.in, &session.out, nullptr), -1) << "a null Return_code is never written";
+      EXPECT_EQ(LoaderLines(), expected);
+      EXPECT_TRUE(tb::TableEmpty());
+      const std::string library = std::string(kHome) + "/Base/libXjKelmar.so";
+      EXPECT_EQ(dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "left in the process";
+      EXPECT_EQ(sqluvint(nullptr, &session.out, nullptr), -1) << "a null Return_code is never written";
+      Init_input without_session{};
+      session.rc.return_code = 1234;
+      EXPECT_EQ(sqluvdel(&without_session, &session.out, &session.rc), -1);
+      EXPECT_EQ(session.rc.return_code, 1234);
+      // No action, no input, no session record: no action name, and no crash.
+      EXPECT_EQ(TimesLogged("sqluvint(): ...opType: (null)"), 2u);
+      EXPECT_EQ(TimesLogged("sqluvdel(): ...opType: (null)"), 1u);
+      EXPECT_EQ(TimesLogged("sqluvint(): initializeFptrs() failed, returning error."), 2u);
+      EXPECT_EQ(TimesLogged("sqluvdel(): initializeFptrs() failed, returning error."), 1u);
+      EXPECT_EQ(TimesLogged("initializeFptrs(): " + kEntered), 3u) << "every call tries to load";
 
-      session.rc.return_code = kUntouched;
-      testbed::ClearTrace();
-      EXPECT_EQ(sqluvdel(&session.in, &session.out, &session.rc), -1);
-      EXPECT_EQ(session.rc.return_code, kUntouched);
-      EXPECT_EQ(LastLines("sqluvdel()", 2),
-                (Lines{"sqluvdel(): initializeFptrs() failed, returning error.",
-                       "sqluvdel(): -----------Leaving, returning -1--------"}));
-      EXPECT_FALSE(tb::LinesTagged("initializeFptrs()").empty()) << "every call tries the load again";
-      EXPECT_EQ(sqluv_handle, nullptr);
+      const std::string base = InstallBackend(tb::kComplete);
+      ClearTrace();
+      EXPECT_EQ(StartSession(session), 0);
+      EXPECT_EQ(LoaderLines(), LoadFrom(base, false, {"-----------Leaving, returning 1--------"}, c.shown_directory));
     });
   }
 }
 
-TEST(VendorApi, SqluvdelHoldsBeforeItsEntryLineAndLoadsWhenFirst) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    tb::InstallBackend(tb::kComplete);
-    tb::Db2Session session('B');
-    ASSERT_EQ(sqluvdel(&session.in, &session.out, &session.rc), 0);
-    EXPECT_EQ(tb::LinesTagged("sqluvdel()"),
-              (Lines{"sqluvdel(): -----------Will wait if /tmp/debugDB2 exists --------",
-                     "sqluvdel(): -----------Entered--------", "sqluvdel(): ...opType: SQLUV_DELETE_ALL",
-                     "sqluvdel(): -----------XJREG= [/tmp/reg]",
-                     "sqluvdel(): sqluv_handle is:" + tb::Shown(sqluv_handle) + ", f_sqluvdel is " +
-                         tb::Shown(reinterpret_cast<void*>(f_sqluvdel)),
-                     "sqluvdel(): Calling sqluvdelpp()", "sqluvdel(): -----------Leaving, returning 0--------"}));
-    EXPECT_EQ(tb::LinesTagged("initializeFptrs()").back(), "initializeFptrs(): -----------Leaving, returning 1--------");
-  });
+TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
+  for (const bool sqluvend_first : {true, false}) {
+    SCOPED_TRACE(sqluvend_first ? "sqluvend checks first" : "sqluvint checks first");
+    RunIsolated([&] {
+      EnableTrace();
+      const std::string base = InstallBackend(tb::kComplete);
+      Db2Session first('R'), second('R');
+      ASSERT_EQ(StartSession(first), 0);
+      ASSERT_EQ(sqluvend_first ? 0 : EndSession(first), 0);
+      WriteFile(kelmar::kKeepLoadedMarker, "");
+      WriteFile(kelmar::kUnloadMarker, "");
+      void* const handle = sqluv_handle;
+      ClearTrace();
+      EXPECT_EQ(sqluvend_first ? EndSession(first) : StartSession(second), 0);
+      EXPECT_EQ(TimesLogged((sqluvend_first ? "sqluvend(): " : "sqluvint(): ") + kKeepLoaded), 1u);
+      EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
+      EXPECT_EQ(sqluv_handle, handle) << "spared";
+
+      ClearTrace();
+      if (sqluvend_first) {
+        // sqluvint unloads, then loads afresh from discovery.
+        EXPECT_EQ(StartSession(second), 0);
+        EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
+        EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
+      } else {
+        // sqluvend unloads after the backend ended the session.
+        Lines expected = CallLines(tb::kEnd, 0, false);
+        const std::string u = "unInitializeFptrs(): ";
+        const Lines unload = {u + "-----------Entered--------", u + "sqluv_handle is:" + Shown(handle),
+                              u + "-----------Leaving, returning 1--------"};
+        expected.insert(expected.end() - 1, unload.begin(), unload.end());
+        EXPECT_EQ(EndSession(second), 0);
+        EXPECT_EQ(TraceLines(), expected);
+        EXPECT_TRUE(tb::TableEmpty());
+        EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
+      }
+      EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
+    });
+  }
 }
 
-TEST(VendorApi, QueryApiVersionAnswersWithoutLoadingOrLogging) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    db2VendorQueryApiVersion(nullptr);
-    sqluint32 version = 0;
-    db2VendorQueryApiVersion(&version);
-    EXPECT_EQ(version, 8020000u);
-    EXPECT_TRUE(testbed::TraceLines().empty());
-    EXPECT_EQ(sqluv_handle, nullptr);
+TEST(SessionPrep, OpTypeNamesTheNineActionsByTheFirstCharacterAndNothingElse) {
+  const std::map<char, std::string> names = {{'W', "SQLUV_WRITE"}, {'R', "SQLUV_READ"}, {'A', "SQLUV_ARCHIVE"},
+      {'T', "SQLUV_RETRIEVE"}, {'I', "SQLUV_QUERY_IMAGES"}, {'L', "SQLUV_QUERY_LOGS"}, {'M', "SQLUV_DELETE_IMAGES"},
+      {'O', "SQLUV_DELETE_LOGS"}, {'B', "SQLUV_DELETE_ALL"}};
+  for (int c = 0; c < 256; ++c) {
+    const char action[] = {static_cast<char>(c), 'W', '\0'};
+    const char* name = opType(action);
+    EXPECT_EQ(name != nullptr ? name : "", names.contains(action[0]) ? names.at(action[0]) : "") << c;
+  }
+  EXPECT_EQ(opType(nullptr), nullptr);
+}
+
+TEST(SessionPrep, RegistryRootIsSettledOnceFromXjregOrTheDefault) {
+  const std::pair<const char*, std::string> cases[] = {  // XJREG (null: unset), the root
+      {nullptr, "/etc/TornevaleRegistry"}, {"", "/etc/TornevaleRegistry"}, {"/opt/reg", "/opt/reg"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first != nullptr ? c.first : "unset");
+    RunIsolated([&] {
+      EnableTrace();
+      c.first != nullptr ? setenv("XJREG", c.first, 1) : unsetenv("XJREG");
+      SettleRegistryRoot("sqluvdel()");
+      setenv("XJREG", "/elsewhere", 1);  // too late: the root stays
+      SettleRegistryRoot("sqluvint()");
+      EXPECT_EQ(TraceLines(), (Lines{"sqluvdel(): -----------XJREG= [" + c.second + "]",
+                                     "sqluvint(): -----------XJREG= [" + c.second + "]"}));
+    });
+  }
+}
+
+TEST(SessionPrep, DebugHoldPassesAtOnceWithoutTheMarkerAndGoesOnWithin3SecondsOfItsRemoval) {
+  RunIsolated([] {
+    const auto start = std::chrono::steady_clock::now();
+    HoldWhileDebugMarker("sqluvint()");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+    WriteFile(kelmar::kDebugHoldMarker, "");
+    auto held = std::async(std::launch::async, [] { HoldWhileDebugMarker("sqluvdel()"); });
+    EXPECT_EQ(held.wait_for(std::chrono::milliseconds(3500)), std::future_status::timeout) << "did not hold";
+    ASSERT_EQ(unlink(kelmar::kDebugHoldMarker), 0);
+    // One poll interval, plus slack for a loaded machine.
+    EXPECT_EQ(held.wait_for(std::chrono::milliseconds(4500)), std::future_status::ready);
   });
 }
 
