@@ -1,27 +1,47 @@
-// Files and scratch space for the tests of kelmar-host and the sample backend.
+// Files and command lines for the tests of kelmar-host and kelmar-check.
 #pragma once
 
-#include <cstddef>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "host/command_line.h"
+#include "testbed/isolation.h"
+#include "testbed/program_run.h"
+#include "testbed/registry_tree.h"
+#include "testbed/trace_reader.h"
 
 namespace kelmar::testing {
 
-// A new empty directory under /tmp (the private /tmp of an isolated case).
-std::string ScratchDir();
+using Names = std::vector<std::string>;
 
-// `size` bytes that differ from position to position and from seed to seed,
-// so that a misplaced or repeated buffer shows.
-std::string PatternBytes(std::size_t size, unsigned seed);
+// Bytes that differ from place to place and from seed to seed.
+inline std::string PatternBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+  return bytes;
+}
 
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-// The names in `directory`, without "." and "..", sorted.
-std::vector<std::string> Listing(const std::string& directory);
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
 
-// Parses a kelmar-host command line; fails the test when it is not accepted.
-host::HostCommand Command(const std::vector<std::string>& args);
+// The names in `dir`, sorted; none when it does not exist.
+inline Names Listing(const std::string& dir) {
+  Names names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline host::HostCommand Command(const Names& args) {
+  const host::ParsedCommandLine parsed = host::ParseCommandLine(args);
+  EXPECT_EQ(parsed.outcome, host::ParsedCommandLine::Outcome::kRun) << parsed.error;
+  return parsed.command;
+}
 
 }  // namespace kelmar::testing
