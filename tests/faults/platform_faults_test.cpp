@@ -1,7 +1,7 @@
 // DB2 sessions while the platform fails the library: no memory and a refusing
 // putenv for the two environment entries, a chdir that fails, a product
-// directory that cannot be opened or read to its end, and a trace file on a
-// full file system. Each gives its trace lines and results, and every call
+// directory that cannot be opened or read to its end, a dlclose that fails,
+// and a trace file on a full file system. Each gives its trace lines and results, and every call
 // that reaches the backend reaches it unchanged.
 #include <dirent.h>
 #include <fcntl.h>
@@ -237,6 +237,65 @@ TEST(PlatformFaults, ProductDirectoryThatCannotBeListedToItsEnd) {
       ExpectInitReachedTheBackend(session);
     });
   }
+}
+
+TEST(PlatformFaults, DlcloseThatFailsLeavesTheBackendLoaded) {
+  const std::string unload = "unInitializeFptrs(): ";
+  const std::string dlclose_failed = std::string("dlclose() returned failure, non-zero return code: -1, reason:\"") +
+                                     wrapped::kDlcloseFailure +
+                                     ": cannot open shared object file: No such file or directory\"";
+
+  // The unload marker at the end of a session: the backend stays and serves.
+  testbed::RunIsolated([&] {
+    testbed::EnableTrace();
+    tb::InstallBackend(tb::kComplete);
+    tb::Db2Session first;
+    ASSERT_EQ(tb::StartSession(first), 0);
+    void* const handle = sqluv_handle;
+    testbed::WriteFile(kelmar::kUnloadMarker, "");
+    testbed::ClearTrace();
+    wrapped::FailNext(Call::kDlclose, 0);
+    EXPECT_EQ(tb::EndSession(first), 0);
+    EXPECT_TRUE(wrapped::Struck(Call::kDlclose));
+    wrapped::DisarmAll();
+    EXPECT_EQ(tb::LinesTagged("unInitializeFptrs()"),
+              (Lines{unload + "-----------Entered--------", unload + "sqluv_handle is:" + tb::Shown(handle),
+                     unload + dlclose_failed, unload + "-----------Leaving, returning 1--------"}));
+    EXPECT_EQ(sqluv_handle, handle);
+    EXPECT_FALSE(tb::TableEmpty());
+
+    // Still the same backend for the next session; the next unload works.
+    ASSERT_EQ(unlink(kelmar::kUnloadMarker), 0);
+    tb::Db2Session second;
+    EXPECT_EQ(tb::StartSession(second), 0);
+    EXPECT_EQ(sqluv_handle, handle);
+    Data data{};
+    tb::SetResult(tb::kPut, 77);
+    EXPECT_EQ(sqluvput(second.out.pVendorCB, &data, &second.rc), 77);
+    testbed::WriteFile(kelmar::kUnloadMarker, "");
+    EXPECT_EQ(tb::EndSession(second), 0);
+    EXPECT_TRUE(tb::TableEmpty());
+  });
+
+  // A backend without all its entry points, which cannot be closed either:
+  // no session runs against it, and every session start tries again.
+  testbed::RunIsolated([&] {
+    testbed::EnableTrace();
+    tb::InstallBackend(tb::kWithoutEntry[tb::kGetNextObj]);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      tb::Db2Session session;
+      testbed::ClearTrace();
+      wrapped::FailNext(Call::kDlclose, 0);
+      ExpectInitFailed(session);
+      EXPECT_TRUE(wrapped::Struck(Call::kDlclose));
+      wrapped::DisarmAll();
+      const Lines lines = tb::LinesTagged("initializeFptrs()");
+      ASSERT_GE(lines.size(), 2u);
+      EXPECT_EQ(lines[lines.size() - 2], "initializeFptrs(): Entry point db2VendorGetNextObjpp not found, unloading.");
+      EXPECT_EQ(lines.back(), "initializeFptrs(): -----------Leaving, returning 0--------");
+      EXPECT_EQ(tb::TimesLogged("sqluvint(): initializeFptrs() failed, returning error."), 1u);
+    }
+  });
 }
 
 TEST(PlatformFaults, TraceOnAFullFileSystemCostsOnlyTheLines) {

@@ -1,6 +1,7 @@
 #include "faults/wrapped_calls.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <array>
@@ -54,6 +55,7 @@ void DisarmAll() {
 }  // namespace kelmar::wrapped_calls
 
 using kelmar::wrapped_calls::Call;
+using kelmar::wrapped_calls::kDlcloseFailure;
 using kelmar::wrapped_calls::Strikes;
 
 extern "C" {
@@ -63,6 +65,7 @@ int __real_putenv(char* entry);
 int __real_chdir(const char* path);
 DIR* __real_opendir(const char* path);
 struct dirent64* __real_readdir64(DIR* listing);
+int __real_dlclose(void* handle);
 
 void* __wrap_malloc(std::size_t size) { return Strikes(Call::kMalloc) ? nullptr : __real_malloc(size); }
 
@@ -79,5 +82,12 @@ DIR* __wrap_opendir(const char* path) { return Strikes(Call::kOpendir) ? nullptr
 
 struct dirent64* __wrap_readdir64(DIR* listing) {
   return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing);
+}
+
+int __wrap_dlclose(void* handle) {
+  if (!Strikes(Call::kDlclose)) return __real_dlclose(handle);
+  // Leaves a reason for dlerror, as a real failure does.
+  dlopen(kDlcloseFailure, RTLD_NOW);
+  return -1;
 }
 }

@@ -5,11 +5,12 @@
 
 namespace kelmar::wrapped_calls {
 
-enum class Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kCount };
+enum class Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kDlclose, kCount };
 
 // From now on, after `pass` more calls of `call` have passed through, the
 // next call fails with `error` (malloc, strdup, opendir and readdir64 return
-// null; putenv and chdir return -1). Later calls pass through again.
+// null; putenv, chdir and dlclose return -1, a failed dlclose with
+// kDlcloseFailure's reason in dlerror). Later calls pass through again.
 // A putenv armed with error 0 instead claims success without touching the
 // environment.
 void FailAfter(Call call, int pass, int error);
@@ -17,6 +18,9 @@ inline void FailNext(Call call, int error) { FailAfter(call, 0, error); }
 
 // Whether the fault last armed for `call` has struck.
 bool Struck(Call call);
+
+// What dlerror tells after a dlclose that was made to fail.
+inline constexpr const char* kDlcloseFailure = "/nonexistent/kelmar-dlclose-fault.so";
 
 // No call fails any more.
 void DisarmAll();
