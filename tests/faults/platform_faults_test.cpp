@@ -1,13 +1,11 @@
 // DB2 sessions while the platform fails the library: no memory and a refusing
 // putenv for the two environment entries, a chdir that fails, a product
-// directory that cannot be opened or read to its end, a dlclose that fails,
-// and a trace file on a full file system. Each gives its trace lines and results, and every call
-// that reaches the backend reaches it unchanged.
+// directory that cannot be opened or read to its end, and a dlclose that
+// fails. Each gives its trace lines and results, and every call that reaches
+// the backend reaches it unchanged. (A trace on a full file system is a case
+// of the trace log's own tests.)
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +24,6 @@
 #include "front/unload_markers.h"
 #include "kelmar/libkelmar.h"
 #include "loader/loader_test_support.h"
-#include "log/trace_log.h"
 #include "testbed/isolation.h"
 #include "testbed/registry_tree.h"
 #include "testbed/trace_reader.h"
@@ -295,48 +292,6 @@ TEST(PlatformFaults, DlcloseThatFailsLeavesTheBackendLoaded) {
       EXPECT_EQ(lines.back(), "initializeFptrs(): -----------Leaving, returning 0--------");
       EXPECT_EQ(tb::TimesLogged("sqluvint(): initializeFptrs() failed, returning error."), 1u);
     }
-  });
-}
-
-TEST(PlatformFaults, TraceOnAFullFileSystemCostsOnlyTheLines) {
-  testbed::RunIsolated([] {
-    // The trace file lives on a one-page file system, filled up.
-    ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
-    ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0) << std::strerror(errno);
-    testbed::WriteFile("/tmp/small/trace", "");
-    ASSERT_EQ(symlink("/tmp/small/trace", kelmar::kTraceLogPath), 0);
-    {
-      const int filler = open("/tmp/small/filler", O_WRONLY | O_CREAT, 0644);
-      ASSERT_GE(filler, 0);
-      const std::string block(512, 'f');
-      while (write(filler, block.data(), block.size()) > 0) {
-      }
-      close(filler);
-    }
-    tb::InstallBackend(tb::kComplete);
-
-    tb::Db2Session session;
-    EXPECT_EQ(tb::StartSession(session), 0);
-    ExpectInitReachedTheBackend(session);
-    Data data{};
-    tb::SetResult(tb::kPut, SQLUV_WARNING);
-    EXPECT_EQ(sqluvput(session.out.pVendorCB, &data, &session.rc), SQLUV_WARNING);
-    const tb::Call put = tb::ReceivedCalls().back();
-    EXPECT_EQ(put.entry, tb::kPut);
-    EXPECT_EQ(put.args[0], session.out.pVendorCB);
-    EXPECT_EQ(put.args[1], &data);
-    EXPECT_EQ(put.args[2], &session.rc);
-    EXPECT_TRUE(testbed::RawTraceLines().empty()) << "nothing fits";
-
-    // Room again: the next lines arrive whole.
-    ASSERT_EQ(unlink("/tmp/small/filler"), 0);
-    EXPECT_EQ(tb::EndSession(session), 0);
-    EXPECT_EQ(testbed::TraceLines(),
-              (Lines{"sqluvend(): -----------Entered--------",
-                     "sqluvend(): sqluv_handle is:" + tb::Shown(sqluv_handle) + ", f_sqluvend is " + tb::Shown(
-                         reinterpret_cast<void*>(f_sqluvend)),
-                     "sqluvend(): Calling sqluvendpp()", "sqluvend(): -----------Leaving, returning 0--------"}));
-    for (const std::string& raw : testbed::RawTraceLines()) EXPECT_TRUE(testbed::HasTracePrefix(raw, getpid())) << raw;
   });
 }
 
