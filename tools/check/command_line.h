@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/parsed_command_line.h"
 #include "common/vendor_options.h"
 
 namespace kelmar::check {
@@ -15,12 +16,7 @@ struct CheckCommand {
   bool trace = false;  // let the library's steps write /tmp/libkelmar.log
 };
 
-struct ParsedCommandLine {
-  enum class Outcome { kRun, kHelp, kError };
-  Outcome outcome = Outcome::kError;
-  CheckCommand command;
-  std::string error;
-};
+using ParsedCommandLine = tools::ParsedCommandLine<CheckCommand>;
 
 // `args` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);

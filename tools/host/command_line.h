@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/parsed_command_line.h"
 #include "common/vendor_options.h"
 
 namespace kelmar::host {
@@ -47,12 +48,7 @@ struct HostCommand {
   tools::VendorOptions options;
 };
 
-struct ParsedCommandLine {
-  enum class Outcome { kRun, kHelp, kError };
-  Outcome outcome = Outcome::kError;
-  HostCommand command;
-  std::string error;
-};
+using ParsedCommandLine = tools::ParsedCommandLine<HostCommand>;
 
 // `args` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
