@@ -1,5 +1,5 @@
-// What a tool's command-line parser hands back: the command to run, or a
-// request for help, or why the line was refused.
+// What a tool's command-line parser hands back: the command to run, a
+// request for help or for the version, or why the line was refused.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@ namespace kelmar::tools {
 
 template <typename Command>
 struct ParsedCommandLine {
-  enum class Outcome { kRun, kHelp, kError };
+  enum class Outcome { kRun, kHelp, kVersion, kError };
   Outcome outcome = Outcome::kError;
   Command command;
   std::string error;
