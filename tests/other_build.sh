@@ -1,33 +1,17 @@
 #!/bin/sh
-# Builds the whole tree again in another configuration (another compiler, a
-# sanitizer) and, when asked, runs that build's tests too.
+# Builds the whole tree again in another configuration (another compiler, a sanitizer) and, when asked, runs that
+# build's tests too.
 # usage: other_build.sh SOURCE_DIR BINARY_DIR MODE [cmake arguments...]
-#   MODE build                      build everything
-#   MODE test                       build everything, run every test
-#   MODE test:LABEL:TARGET[,...]    build only these targets, run the tests labelled LABEL
+#   MODE build | test (everything), or test:LABEL:TARGET[,...] (build only these targets, run the tests labelled LABEL)
 set -eu
-source_dir=$1
-binary_dir=$2
-mode=$3
+source_dir=$1 binary_dir=$2 mode=$3 label= targets=
 shift 3
-label=
-targets=
 case $mode in
   build | test) ;;
-  test:*:*)
-    label=${mode#test:}
-    targets=$(echo "${label#*:}" | tr , ' ')
-    label=${label%%:*}
-    mode=test
-    ;;
-  *)
-    echo "other_build.sh: unknown mode $mode" >&2
-    exit 2
-    ;;
+  test:*:*) label=${mode#test:} targets=$(echo "${label#*:}" | tr , ' ') label=${label%%:*} mode=test ;;
+  *) echo "other_build.sh: unknown mode $mode" >&2 && exit 2 ;;
 esac
 cmake -S "$source_dir" -B "$binary_dir" -G Ninja -DKELMAR_CHECK_OTHER_BUILDS=OFF "$@"
 # shellcheck disable=SC2086 # one word per target
 cmake --build "$binary_dir" ${targets:+--target $targets}
-if [ "$mode" = test ]; then
-  ctest --test-dir "$binary_dir" --output-on-failure -j2 ${label:+-L "$label"} --no-tests=error
-fi
+[ "$mode" = build ] || ctest --test-dir "$binary_dir" --output-on-failure -j2 ${label:+-L "$label"} --no-tests=error

@@ -2,12 +2,10 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
 #include <cstdlib>
 
 namespace kelmar::wrapped_calls {
@@ -15,38 +13,32 @@ namespace {
 
 // Plain atomics: a fault is armed and read on whatever thread the case uses.
 struct Fault {
-  std::atomic<bool> armed{false};
-  std::atomic<int> pass{0};
-  std::atomic<int> error{0};
-  std::atomic<bool> struck{false};
+  std::atomic<bool> armed{false}, struck{false};
+  std::atomic<int> pass{0}, error{0};
 };
-
 std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
 
-Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
+}  // namespace
 
 // True, with errno set, when this call is the one to fail.
-bool Strikes(Call call) {
-  Fault& fault = Of(call);
-  if (!fault.armed.load()) return false;
-  if (fault.pass.fetch_sub(1) > 0) return false;
+static bool Strikes(Call call) {
+  Fault& fault = faults[static_cast<std::size_t>(call)];
+  if (!fault.armed.load() || fault.pass.fetch_sub(1) > 0) return false;
   fault.armed.store(false);
   fault.struck.store(true);
   errno = fault.error.load();
   return true;
 }
 
-}  // namespace
-
 void FailAfter(Call call, int pass, int error) {
-  Fault& fault = Of(call);
+  Fault& fault = faults[static_cast<std::size_t>(call)];
   fault.pass.store(pass);
   fault.error.store(error);
   fault.struck.store(false);
   fault.armed.store(true);
 }
 
-bool Struck(Call call) { return Of(call).struck.load(); }
+bool Struck(Call call) { return faults[static_cast<std::size_t>(call)].struck.load(); }
 
 void DisarmAll() {
   for (Fault& fault : faults) fault.armed.store(false);
@@ -55,7 +47,6 @@ void DisarmAll() {
 }  // namespace kelmar::wrapped_calls
 
 using kelmar::wrapped_calls::Call;
-using kelmar::wrapped_calls::kDlcloseFailure;
 using kelmar::wrapped_calls::Strikes;
 
 extern "C" {
@@ -68,26 +59,17 @@ struct dirent64* __real_readdir64(DIR* listing);
 int __real_dlclose(void* handle);
 
 void* __wrap_malloc(std::size_t size) { return Strikes(Call::kMalloc) ? nullptr : __real_malloc(size); }
-
 char* __wrap_strdup(const char* text) { return Strikes(Call::kStrdup) ? nullptr : __real_strdup(text); }
-
-int __wrap_putenv(char* entry) {
-  if (!Strikes(Call::kPutenv)) return __real_putenv(entry);
-  return errno == 0 ? 0 : -1;
-}
-
+int __wrap_putenv(char* entry) { return !Strikes(Call::kPutenv) ? __real_putenv(entry) : errno == 0 ? 0 : -1; }
 int __wrap_chdir(const char* path) { return Strikes(Call::kChdir) ? -1 : __real_chdir(path); }
-
 DIR* __wrap_opendir(const char* path) { return Strikes(Call::kOpendir) ? nullptr : __real_opendir(path); }
-
 struct dirent64* __wrap_readdir64(DIR* listing) {
   return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing);
 }
-
+// A failed dlclose leaves a reason for dlerror, as a real failure does.
 int __wrap_dlclose(void* handle) {
   if (!Strikes(Call::kDlclose)) return __real_dlclose(handle);
-  // Leaves a reason for dlerror, as a real failure does.
-  dlopen(kDlcloseFailure, RTLD_NOW);
+  dlopen(kelmar::wrapped_calls::kDlcloseFailure, RTLD_NOW);
   return -1;
 }
 }

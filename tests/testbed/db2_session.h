@@ -1,6 +1,5 @@
-// For tests that drive the exported functions as DB2 would: DB2's records,
-// the installation the backend is loaded from, and how the trace shows them.
-// Run them only inside RunIsolated: they use /tmp and the environment.
+// For tests that drive the exported functions as DB2 would: DB2's records, the installation the backend is
+// loaded from, how the trace shows them, and a runner for such a scenario. Use them only inside RunIsolated.
 #pragma once
 
 #include <unistd.h>
@@ -8,10 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "kelmar/libkelmar.h"
+#include "testbed/isolation.h"
 #include "testbed/registry_tree.h"
 #include "testbed/trace_reader.h"
 
@@ -23,8 +24,7 @@ inline constexpr const char* kRegistryRoot = "/tmp/reg";
 inline constexpr const char* kInstance = "Instance001";
 inline constexpr const char* kHome = "/tmp/home";
 
-// The records DB2 fills before sqluvint or sqluvdel: no options, so the
-// instance comes from VORLAN_INST.
+// The records DB2 fills before sqluvint or sqluvdel: no options, so the instance comes from VORLAN_INST.
 struct Db2Session {
   explicit Db2Session(char action_letter = 'W') : action{action_letter, '\0'} {
     info.action = action;
@@ -32,7 +32,6 @@ struct Db2Session {
   }
   Db2Session(const Db2Session&) = delete;
   Db2Session& operator=(const Db2Session&) = delete;
-
   char action[2];
   DB2_info info{};
   Init_input in{};
@@ -40,15 +39,22 @@ struct Db2Session {
   Return_code rc{};
 };
 
-// Installs `backend` (copied as libXjKelmar.so; empty: an empty file) as
-// Instance001 of /tmp/reg with its home at `home`, points XJREG and
-// VORLAN_INST there, unsets VORLAN_VM. Returns the base directory.
+// Installs `backend` (copied as libXjKelmar.so; empty: an empty file) as Instance001 of /tmp/reg with its home
+// at `home`, points XJREG and VORLAN_INST there, unsets VORLAN_VM. Returns the base directory.
 inline std::string InstallBackend(const std::string& backend, const std::string& home = kHome) {
   const RegistryTree tree(kRegistryRoot);
   tree.Export();
   setenv("VORLAN_INST", kInstance, 1);
   unsetenv("VORLAN_VM");
   return tree.Install(kInstance, home, backend);
+}
+
+// The scenario runner: `body` in an isolated child, the trace on, `backend` installed; it gets the base directory.
+inline void InSession(const std::string& backend, const std::function<void(const std::string& base)>& body) {
+  RunIsolated([&] {
+    EnableTrace();
+    body(InstallBackend(backend));
+  });
 }
 
 // DB2's calls that open and close a session: sqluvint, sqluvend with commit.

@@ -1,5 +1,4 @@
-// Running one of the project's programs (kelmar-host, kelmar-check) from a
-// test case, as an operator would from a shell.
+// Running one of the project's programs (kelmar-host, kelmar-check) from a test case, as an operator would.
 #pragma once
 
 #include <string>
@@ -13,9 +12,8 @@ struct ProgramRun {
   std::string err;
 };
 
-// Runs argv[0] with `argv` in this process's environment and working
-// directory and waits for it; its standard output and error are kept in
-// files under /tmp (the private /tmp of an isolated case).
+// Runs argv[0] with `argv` in this process's environment and working directory and waits for it; its standard
+// output and error are kept in files under /tmp (the private /tmp of an isolated case).
 ProgramRun RunProgram(const std::vector<std::string>& argv);
 
 }  // namespace kelmar::testbed

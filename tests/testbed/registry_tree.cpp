@@ -16,21 +16,11 @@ void MakeDirs(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
-  {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    ASSERT_TRUE(file) << "cannot write " << path;
-    file << content;
-  }
+  ASSERT_TRUE(std::ofstream(path, std::ios::binary | std::ios::trunc) << content) << "cannot write " << path;
   ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
 }
 
 RegistryTree::RegistryTree(std::string root) : root_(std::move(root)) { MakeDirs(root_ + "/Vorlan"); }
-
-std::string RegistryTree::InstanceDir(const std::string& instance) const { return root_ + "/Vorlan/" + instance; }
-
-std::string RegistryTree::PropertiesPath(const std::string& instance) const {
-  return InstanceDir(instance) + "/Base/.properties";
-}
 
 void RegistryTree::AddInstance(const std::string& instance, bool with_agent) const {
   MakeDirs(InstanceDir(instance) + "/Base");
@@ -46,18 +36,16 @@ std::string RegistryTree::Install(const std::string& instance, const std::string
                                   const std::string& backend) const {
   AddInstance(instance, true);
   WriteProperties(instance, "dVORLANHOME " + home + "\n");
-  const std::string base = home + "/Base";
-  MakeDirs(base);
-  const std::string library = base + "/libXjKelmar.so";
-  if (backend.empty()) {
-    WriteFile(library, "", 0755);
-  } else {
-    std::error_code error;
+  MakeDirs(home + "/Base");
+  const std::string library = home + "/Base/libXjKelmar.so";
+  std::error_code error;
+  if (backend.empty()) WriteFile(library, "", 0755);
+  if (!backend.empty()) {
     std::filesystem::copy_file(backend, library, std::filesystem::copy_options::overwrite_existing, error);
-    EXPECT_FALSE(error) << backend << ": " << error.message();
     chmod(library.c_str(), 0755);
   }
-  return base;
+  EXPECT_FALSE(error) << backend << ": " << error.message();
+  return home + "/Base";
 }
 
 void RegistryTree::Export() const { setenv("XJREG", root_.c_str(), 1); }

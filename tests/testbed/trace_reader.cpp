@@ -5,27 +5,15 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "log/trace_log.h"
 
 namespace kelmar::testbed {
-namespace {
 
-const std::regex& PrefixPattern() {
-  static const std::regex pattern(
-      R"(^LIBKELMAR-([0-9]+): (0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{2} ([01][0-9]|2[0-3]):[0-5][0-9]:([0-5][0-9]|60) )");
-  return pattern;
-}
+static const std::regex kPrefix(R"(^LIBKELMAR-([0-9]+): (0[1-9]|1[0-2])/(0[1-9]|[12][0-9]|3[01])/[0-9]{2} )"
+                                 R"(([01][0-9]|2[0-3]):[0-5][0-9]:([0-5][0-9]|60) )");
 
-}  // namespace
-
-void EnableTrace() {
-  const int fd = open(kTraceLogPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd >= 0) close(fd);
-}
-
-void ClearTrace() { EnableTrace(); }
+void EnableTrace() { close(open(kTraceLogPath, O_WRONLY | O_CREAT | O_TRUNC, 0666)); }
 
 std::vector<std::string> RawTraceLines() {
   std::vector<std::string> lines;
@@ -35,22 +23,14 @@ std::vector<std::string> RawTraceLines() {
 }
 
 std::vector<std::string> TraceLines() {
-  std::vector<std::string> lines;
-  for (const std::string& raw : RawTraceLines()) {
-    std::smatch prefix;
-    if (std::regex_search(raw, prefix, PrefixPattern())) {
-      lines.push_back(raw.substr(static_cast<size_t>(prefix.length(0))));
-    } else {
-      lines.push_back(raw);
-    }
-  }
+  std::vector<std::string> lines = RawTraceLines();
+  for (std::string& line : lines) line = std::regex_replace(line, kPrefix, "", std::regex_constants::format_first_only);
   return lines;
 }
 
 bool HasTracePrefix(std::string_view line, int pid) {
   std::match_results<std::string_view::const_iterator> prefix;
-  if (!std::regex_search(line.begin(), line.end(), prefix, PrefixPattern())) return false;
-  return prefix[1].str() == std::to_string(pid);
+  return std::regex_search(line.begin(), line.end(), prefix, kPrefix) && prefix[1].str() == std::to_string(pid);
 }
 
 }  // namespace kelmar::testbed

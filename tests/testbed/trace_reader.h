@@ -1,5 +1,4 @@
-// Reading back the trace that the library wrote into the private
-// /tmp/libkelmar.log of an isolated case.
+// Reading back the trace that the library wrote into the private /tmp/libkelmar.log of an isolated case.
 #pragma once
 
 #include <string>
@@ -10,19 +9,14 @@ namespace kelmar::testbed {
 
 // Creates an empty, writable /tmp/libkelmar.log: the trace is on.
 void EnableTrace();
-
-// The trace file's lines, each without its "LIBKELMAR-<pid>: MM/DD/YY HH:MM:SS "
-// prefix (lines that carry none, such as the empty line after a message that
-// ends in a line feed, as they are). Empty when the file is absent.
-std::vector<std::string> TraceLines();
-
-// The raw lines of the trace file, prefixes included.
+// Removes the trace file's content so that later reads show only new lines.
+inline void ClearTrace() { EnableTrace(); }
+// The raw lines of the trace file, prefixes included; none when the file is absent.
 std::vector<std::string> RawTraceLines();
-
+// The lines, each without its "LIBKELMAR-<pid>: MM/DD/YY HH:MM:SS " prefix (lines that carry none, such as the
+// empty line after a message that ends in a line feed, as they are).
+std::vector<std::string> TraceLines();
 // True when `line` starts with a well-formed prefix for process `pid`.
 bool HasTracePrefix(std::string_view line, int pid);
-
-// Removes the trace file's content so that later reads show only new lines.
-void ClearTrace();
 
 }  // namespace kelmar::testbed
