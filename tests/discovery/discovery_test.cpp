@@ -1,30 +1,20 @@
 // Installation discovery: which instance serves a session, and where its backend is.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <initializer_list>
 #include <optional>
 #include <sstream>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "discovery/base_dir.h"
+#include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
 #include "front/registry_root.h"
-#include "kelmar/libkelmar.h"
 #include "testbed/caller_buffer.h"
-#include "testbed/isolation.h"
-#include "testbed/registry_tree.h"
-#include "testbed/trace_reader.h"
+#include "testbed/db2_session.h"
 
 namespace {
 
@@ -32,16 +22,12 @@ namespace fs = std::filesystem;
 using namespace kelmar::testbed;
 using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
-
-using Lines = std::vector<std::string>;
-const std::string kEntered = "-----------Entered--------";
-const std::string kLeaving = "-----------Leaving--------";
-const std::string kRoot = "/tmp/reg";
+const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
 
 // A line as logged under GetVorlanInstanceName, get_first_vorlan_instname, GetVorlanBaseDir.
-std::string N(std::string_view message) { return "GetVorlanInstanceName: " + std::string(message); }
-std::string F(std::string_view message) { return "get_first_vorlan_instname: " + std::string(message); }
-std::string B(std::string_view message) { return "GetVorlanBaseDir: " + std::string(message); }
+std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
+std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
+std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
 
 Lines Concat(std::initializer_list<Lines> parts) {
   Lines all;
@@ -57,9 +43,11 @@ RegistryTree SettledRegistry() {
   return tree;
 }
 
-// The text that `call` wrote into a caller's marked buffer of `capacity` bytes
-// when it returned `success`; else it must return `failure` and write nothing.
-// Nothing lands past the capacity; with `zeroed`, only zeros follow the text.
+Text Get(const char* name) { return std::getenv(name) ? Text(std::getenv(name)) : std::nullopt; }
+void Put(const char* name, const Text& value) { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
+
+// The text that `call` wrote into a caller's marked buffer of `capacity` bytes when it returned `success`; else
+// it must return `failure` and write nothing. Nothing lands past the capacity; with `zeroed`, only zeros follow.
 template <typename Call>
 Text Written(std::size_t capacity, int success, int failure, Call call, bool zeroed = false) {
   CallerBuffer buffer(capacity);
@@ -70,14 +58,19 @@ Text Written(std::size_t capacity, int success, int failure, Call call, bool zer
   return result == success ? Text(buffer.Text()) : std::nullopt;
 }
 
-// Options whose bytes end exactly where an inaccessible page begins: reading one byte past them
-// crashes the case instead of passing by luck. The pages live as long as the (forked) process.
-Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
+// `bytes` ending exactly where an inaccessible page begins: reading one byte past them crashes the case instead
+// of passing by luck. The pages live as long as the (forked) process.
+char* Guarded(std::string_view bytes) {
   static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (bytes.size() > page || base == MAP_FAILED || mprotect(base + page, page, PROT_NONE) != 0) std::abort();
+  return static_cast<char*>(std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size()));
+}
+
+// Options of `bytes`, guarded; size_options is their length unless given.
+Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
   Init_input in{};
-  in.options = std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size());
+  in.options = Guarded(bytes);
   in.size_options = static_cast<unsigned short>(size_options < 0 ? static_cast<int>(bytes.size()) : size_options);
   return in;
 }
@@ -91,7 +84,6 @@ TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
   std::string record = "XjInstanceName=FromText," + std::string(320, 'x');
   record.replace(95, 7, std::string("FromVm\0", 7));
   const std::string bounded = "Key=1,XjInstanceName=abc,more";
-  // Each text ends where an inaccessible page begins; size_options is its length if not given.
   struct Case { std::string text; Text name; int size = -1; bool null_options = false; };
   const Case cases[] = {
       {record, "FromVm"}, {record, "FromText", 343}, {record, "FromEnv", 344, true}, {record, "FromEnv", 0},
@@ -120,42 +112,33 @@ TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
 
 std::string Address(const void* p) { return (std::ostringstream() << p).str(); }
 
-TEST(InstanceName, OptionsTextLines) {
+TEST(InstanceName, OptionsTextAndRecordLines) {
   RunIsolated([] {
-    const Lines head{N(kEntered), N("CommandLine case with VENDOROPT set."),
-                     N("Looking for the string \"XjInstanceName=\"")};
     EnableTrace();
     const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2");
     EXPECT_EQ(Resolve(&in), "Inst7");
     const char* key = static_cast<const char*>(in.options) + 4;
-    EXPECT_EQ(TraceLines(), Concat({head,
-                                    {N("Found \"XjInstanceName=\""),
-                                     N("inPtr: " + Address(key) + ", XjInstanceName=Inst7,B=2"), "",
-                                     N("inPtrBeg: " + Address(key + 15) + ", Inst7,B=2"), "",
-                                     N("inPtrEnd is " + Address(key + 20)), "", N("InstanceName is Inst7"),
-                                     N(kLeaving)}}));
+    EXPECT_EQ(TraceLines(), (Lines{N(kEntered), N("CommandLine case with VENDOROPT set."),
+                                   N("Looking for the string \"XjInstanceName=\""), N("Found \"XjInstanceName=\""),
+                                   N("inPtr: " + Address(key) + ", XjInstanceName=Inst7,B=2"), "",
+                                   N("inPtrBeg: " + Address(key + 15) + ", Inst7,B=2"), "",
+                                   N("inPtrEnd is " + Address(key + 20)), "", N("InstanceName is Inst7"),
+                                   N(kLeaving)}));
     ClearTrace();
     const Init_input rest = GuardedOptions("XjInstanceName=Inst8");
     EXPECT_EQ(Resolve(&rest), "Inst8");
     EXPECT_EQ(TraceLines().at(8), N("inPtrEnd is null, copying rest of the string."));
-    ClearTrace();
-    const Init_input missing = GuardedOptions("OtherKey=1");
-    EXPECT_EQ(Resolve(&missing), std::nullopt);
-    EXPECT_EQ(TraceLines(), Concat({head, {N("Could not find \"XjInstanceName=\", returning."), N(kLeaving)}}));
   });
-}
-
-TEST(InstanceName, RecordFieldsLoggedAndVmNameCopied) {
   constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
   constexpr const char* kLabels[] = {"instance Name", "version", "build",    "vendorId",
                                      "vmName",        "jmToken", "serverId", "dbInstanceName"};
-  const std::array<std::string, 8> cases[] = {
+  const std::array<std::string, 8> records[] = {
       {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
       // Every field fills its room without a terminator: each ends at its room's end.
       {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
        std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
   };
-  for (const auto& fields : cases) {
+  for (const auto& fields : records) {
     std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
     Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -172,12 +155,6 @@ TEST(InstanceName, RecordFieldsLoggedAndVmNameCopied) {
   }
 }
 
-// get_first_vorlan_instname: the name or none on -1; the buffer is cleared before the name.
-Text Scan(std::size_t capacity = 1024, bool null_buffer = false) {
-  const auto scan = [&](char* name) { return get_first_vorlan_instname(null_buffer ? nullptr : name, capacity); };
-  return Written(capacity, 0, -1, scan, true);
-}
-
 TEST(FirstInstance, OutcomesAndTheirLines) {
   const std::string product = kRoot + "/Vorlan";
   const auto fed = [](const std::string& message) { return Lines{F(message), ""}; };  // ends in a line feed
@@ -186,68 +163,48 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
   const Lines no_agent = Concat({no_preferred, fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not " +
                                                   "installed under instance = " + product + "/A")});
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
-  struct Case {
-    const char* name;
-    std::function<void(Tree)> build;
-    Text instance;
-    Lines lines;  // between Entered and Leaving
-    std::size_t capacity = 1024;
-    bool null_buffer = false;
-  };
+  // The lines are those between Entered and Leaving.
+  struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
   const Case cases[] = {
-      {"Instance001 wins without a scan", [](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); },
-       "Instance001", {}},
-      {"a regular file", [&](Tree) { WriteFile(product + "/notes", ""); }, std::nullopt,
-       Concat({no_preferred, fed("not a dir : notes")})},
-      {"no agent", [](Tree t) { t.AddInstance("A", false); }, std::nullopt, no_agent},
-      {"an agent that is a dangling link",
-       [](Tree t) {
-         t.AddInstance("A", false);
-         fs::create_symlink("/tmp/none", t.InstanceDir("A") + "/Db2Agent");
-       },
+      {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
+      {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, Concat({no_preferred, fed("not a dir : notes")})},
+      {[](Tree t) { t.AddInstance("A", false); }, std::nullopt, no_agent},
+      {[](Tree t) { t.AddInstance("A", false); fs::create_symlink("/tmp/none", t.InstanceDir("A") + "/Db2Agent"); },
        std::nullopt, no_agent},
-      {"a dangling link", [&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
+      {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        Concat({no_preferred, fed("stat(" + product + "/Gone) failed, errno: 2")})},
-      {"a linked instance, its agent a file",
-       [&](Tree) {
+      {[&](Tree) {  // a linked instance, its agent a file
          MakeDirs("/tmp/real");
          WriteFile("/tmp/real/Db2Agent", "");
          fs::create_symlink("/tmp/real", product + "/Linked");
-       },
-       "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
-      {"a hidden instance", [](Tree t) { t.AddInstance(".hidden"); }, ".hidden",
-       Concat({no_preferred, fed("Got instance name:  .hidden")})},
-      {"an empty product directory", [](Tree) {}, std::nullopt, no_preferred},
-      {"no product directory", [&](Tree) { fs::remove(product); }, std::nullopt,
-       fed("open(" + product + ") failed with errno: 2")},
-      {"root not settled by a session", [&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001",
-       {F("-----------XJREG= [" + kRoot + "]")}},
-      {"null buffer", preferred, std::nullopt, fed("Invalid arguments "), 1024, true},
-      {"no room", preferred, std::nullopt, fed("Invalid arguments "), 0},
-      {"name cut", preferred, "Insta", {}, 6}, {"room for the terminator only", preferred, "", {}, 1},
+       }, "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
+      {[](Tree t) { t.AddInstance(".hidden"); }, ".hidden", Concat({no_preferred, fed("Got instance name:  .hidden")})},
+      {[](Tree) {}, std::nullopt, no_preferred},
+      {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
+      {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
+      {preferred, std::nullopt, fed("Invalid arguments "), 0},  // a null buffer, further below, too
+      {preferred, "Insta", {}, 6}, {preferred, "", {}, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     RunIsolated([&] {
       c.build(SettledRegistry());
       EnableTrace();
-      EXPECT_EQ(Scan(c.capacity, c.null_buffer), c.instance);
-      EXPECT_EQ(TraceLines(), Concat({{F(kEntered)}, c.lines, {F(kLeaving)}}));
+      const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
+      EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
+      if (c.capacity == 0) {
+        EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1);
+      }
+      const Lines lines = Concat({{F(kEntered)}, c.lines, {F(kLeaving)}});
+      EXPECT_EQ(TraceLines(), c.capacity == 0 ? Concat({lines, lines}) : lines);
     });
   }
-}
-
-TEST(FirstInstance, FirstQualifyingEntryInListingOrderWins) {
-  RunIsolated([] {
+  RunIsolated([] {  // the first qualifying entry in listing order wins
     const RegistryTree tree = SettledRegistry();
     for (const char* name : {"Mid", "Zeta", "Alpha", "Beta"}) tree.AddInstance(name);
-    EXPECT_EQ(Scan(), fs::directory_iterator(kRoot + "/Vorlan")->path().filename().string());
+    EXPECT_EQ(Written(64, 0, -1, [](char* name) { return get_first_vorlan_instname(name, 64); }),
+              fs::directory_iterator(kRoot + "/Vorlan")->path().filename().string());
   });
 }
-
-Text Get(const char* name) { return std::getenv(name) ? Text(std::getenv(name)) : std::nullopt; }
-
-void Put(const char* name, const Text& value) { value ? setenv(name, value->c_str(), 1) : unsetenv(name); }
 
 // `content` read as a file by the base directory's reader (no key) or by get_reg_value's.
 Text Read(std::string content, std::optional<std::string_view> key, std::size_t capacity = 1024) {
@@ -265,7 +222,7 @@ TEST(PropertiesReaders, SameFileReadByBothRules) {
   const Case cases[] = {
       {"dVORLANHOME /opt/v\n", "/opt/v", "/opt/v"}, {"dVORLANHOME /opt/v", "/opt/v", "/opt/v"},
       {" \t dVORLANHOME /opt/v\n", "/opt/v", {}}, {"dvorlanhome /opt/v\nDVORLANHOME /opt/v\n", {}, {}},
-      {"dVORLANHOMEX /opt/v\n", {}, {}}, {"XdVORLANHOME /opt/v\n", {}, {}},
+      {"dVORLANHOMEX /opt/v\n", {}, {}}, {"XdVORLANHOME /opt/v\n", {}, {}}, {"dVORLANHOME", {}, ""},
       {"# note\nOther 1\n\n \t\ndVORLANHOME /opt/v\n", "/opt/v", "/opt/v"},
       {"dVORLANHOME\ndVORLANHOME /opt/v\n", {}, ""},  // a key line without value stops the reading
       {"dVORLANHOME /opt/my dir\n", "/opt/my", "/opt/my dir"}, {"dVORLANHOME\t\t/opt/v  \n", "/opt/v", "/opt/v  "},
@@ -300,13 +257,30 @@ TEST(GetRegValue, ResultsAndLines) {
       WriteFile("/tmp/props", "home /opt/v\nbeta\tx y\n\nhome /other\n");
       fs::create_symlink("/tmp/absent", "/tmp/dangling");
       EnableTrace();
-      const auto read = [&](char* value) {
-        return get_reg_value(nullptr, c.file, c.key, c.null_value ? nullptr : value, c.size);
-      };
+      const auto read = [&](char* v) { return get_reg_value({}, c.file, c.key, c.null_value ? nullptr : v, c.size); };
       EXPECT_EQ(Written(64, 0, -1, read), c.value) << c.exit_line;
       EXPECT_EQ(TraceLines(), (Lines{"get_reg_value: " + kEntered, "get_reg_value: " + c.exit_line}));
     });
   }
+}
+
+// GetEnv copies the value with its terminator only when it fits; the result tells the length or the room needed.
+TEST(GetEnv, CopiesWhatFitsWithItsTerminator) {
+  struct Case { const char* name; std::uint32_t size; int result; Text copied; };
+  const Case cases[] = {{"KELMAR_T", 6, 5, "value"}, {"KELMAR_T", 5, 6, {}}, {"KELMAR_T", 0, 6, {}},
+                        {"KELMAR_E", 1, 0, ""}, {"KELMAR_UNSET", 64, -1, {}}, {nullptr, 64, -1, {}}};
+  RunIsolated([&] {
+    setenv("KELMAR_T", "value", 1);
+    setenv("KELMAR_E", "", 1);
+    for (const Case& c : cases) {
+      CallerBuffer buffer(c.size + 1);
+      EXPECT_EQ(GetEnv(c.name, buffer.data(), c.size), c.result) << c.size;
+      EXPECT_EQ(c.copied ? Text(std::string(buffer.data(), c.copied->size() + 1)) : std::nullopt,
+                c.copied ? Text(*c.copied + '\0') : std::nullopt);
+      EXPECT_TRUE(c.copied || buffer.Untouched());
+    }
+    EXPECT_EQ(GetEnv("KELMAR_T", nullptr, 64), 6);
+  });
 }
 
 // The base directory handed back, every byte after it zero; none on -1.
@@ -314,37 +288,33 @@ Text Call(const Init_input* in, std::size_t size = 1024) {
   return Written(size, 0, -1, [&](char* gpath) { return GetVorlanBaseDir(gpath, size, in); }, true);
 }
 
-// The lines of a successful call for `instance`, installed in "/tmp/h<instance>"
-// and named by VORLAN_INST or else `scanned`, with `vm_line` unless empty.
+// The lines of a successful call for `instance`, installed in "/tmp/h<instance>" and named by VORLAN_INST or
+// else `scanned`, with `vm_line` unless empty.
 Lines Success(const std::string& instance, const std::string& vm_line, bool scanned) {
   Lines lines{B(kEntered), N(kEntered), N("Possibly CommandLine case, VENDOROPT not set.")};
-  if (scanned) {
-    lines.insert(lines.end(), {N(kLeaving),
-                               B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name."),
-                               F(kEntered), F(kLeaving), B("Setting the env: " + instance + "..."),
-                               B("Setting the env: VORLAN_INST=" + instance + " succeeded")});
-  } else {
-    lines.insert(lines.end(), {N("VORLAN_INST is set to " + instance), N(kLeaving)});
-  }
+  const Lines named = scanned ? Lines{N(kLeaving), B("GetVorlanInstanceName failed, trying to get the name "
+                                                             "of the first vorlan instance name."),
+                                            F(kEntered), F(kLeaving), B("Setting the env: " + instance + "..."),
+                                            B("Setting the env: VORLAN_INST=" + instance + " succeeded")}
+                                    : Lines{N("VORLAN_INST is set to " + instance), N(kLeaving)};
+  lines.insert(lines.end(), named.begin(), named.end());
   if (!vm_line.empty()) lines.push_back(B(vm_line).substr(0, 2046));  // the log keeps 2046 characters
-  return Concat({lines,
-                 {B("path for .properties is: " + kRoot + "/Vorlan/" + instance + "/Base/.properties"),
-                  B("path for .properties is: /tmp/h" + instance), B(kLeaving)}});
+  return Concat({lines, {B("path for .properties is: " + kRoot + "/Vorlan/" + instance + "/Base/.properties"),
+                         B("path for .properties is: /tmp/h" + instance), B(kLeaving)}});
 }
 
 TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
   const std::string kept(2047, 'k'), too_long(2048, 'v');
   const std::string set = "Set Environment variable VORLAN_VM (", got = "Got Environment variable VORLAN_VM (";
-  // VORLAN_VM before; the first call's instance (the second's is "Other"); each call's VORLAN_VM line
-  // (empty: none); VORLAN_VM in the end; whether the first call scans for its instance.
+  // VORLAN_VM before; the first call's instance (the second's is "Other"); each call's VORLAN_VM line (empty:
+  // none); VORLAN_VM in the end; whether the first call scans for its instance.
   struct Case { Text preset; std::string first, line1, line2; Text after; bool scanned = false; };
   const Case cases[] = {
       {std::nullopt, "Instance001", set + "Instance001)", "", "Instance001", true},
       {std::nullopt, "Inst", set + "Inst)", "", "Inst"}, {"", "Inst", set + "Inst)", "", "Inst"},
       {"Preset9", "Inst", got + "Preset9)", "", "Preset9"}, {kept, "Inst", got + kept + ")", "", kept},
       // Too long to hold, or an empty name: nothing is kept and the next call tries again.
-      {too_long, "Inst", got + ")", got + ")", too_long},
-      {std::nullopt, "", set + ")", set + "Other)", "Other"},
+      {too_long, "Inst", got + ")", got + ")", too_long}, {std::nullopt, "", set + ")", set + "Other)", "Other"},
   };
   for (const Case& c : cases) {
     RunIsolated([&] {
@@ -381,46 +351,39 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   const auto refused = [](const std::string& name) {
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
+  // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the last lines before
+  // the Leaving line.
   struct Case {
-    const char* name;
     std::function<void(Tree)> build;
-    std::string options;  // DB2's options text; none when empty
-    Text vorlan_inst;     // never written without a fallback
-    Text gpath;
-    Lines tail;  // the last lines before GetVorlanBaseDir's Leaving line
+    std::string options;
+    Text vorlan_inst, gpath;
+    Lines tail;
     bool vm_exported = true;
     std::size_t size = 1024;
   };
   const Case cases[] = {
-      {"named by the options", installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
-      {"cut to the caller's buffer", installed, "", "Inst", "/tmp/home/Bas", {}, true, 14},
-      {"fits the caller's buffer", installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
-      {"room for the terminator only", installed, "", "Inst", "", {}, true, 1},
-      {"trailing slash", with_properties("dVORLANHOME /tmp/home/\n"), "", "Inst", "/tmp/home//Base", {}},
-      {"dots inside the registry", [](Tree t) { t.Install("...", "/tmp/home"); }, "", "...", "/tmp/home/Base", {}},
-      {"no instance anywhere", [](Tree) {}, "", std::nullopt, std::nullopt,
-       {B("get_first_vorlan_instname() failed as well, returning error.")}, false},
-      {"no properties", [](Tree t) { t.AddInstance("Inst"); }, "", "Inst", std::nullopt,
+      {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
+      {installed, "", "Inst", "/tmp/home/Bas", {}, true, 14}, {installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
+      {installed, "", "Inst", "", {}, true, 1},
+      {with_properties("dVORLANHOME /tmp/home/\n"), "", "Inst", "/tmp/home//Base", {}},
+      {[](Tree t) { t.Install("...", "/tmp/home"); }, "", "...", "/tmp/home/Base", {}},
+      {[](Tree) {}, "", std::nullopt, std::nullopt, {B("get_first_vorlan_instname() failed as well, returning error.")},
+       false},
+      {[](Tree t) { t.AddInstance("Inst"); }, "", "Inst", std::nullopt,
        {B("path for .properties is: " + props), B("Could not open file " + props)}},
       // The cut path names a file that exists; reading it would load another backend.
-      {"properties path too long",
-       [&](Tree) {
+      {[&](Tree) {
          RegistryTree(long_root).Install("Inst", "/tmp/home");
          WriteFile(cut, "dVORLANHOME /tmp/home\n");
          xjReg.store(long_root.c_str());
-       },
-       "", "Inst", std::nullopt, {B("Could not open file " + cut)}},
-      {"key line without value", with_properties("dVORLANHOME\ndVORLANHOME /tmp/home\n"), "", "Inst", std::nullopt,
-       not_accessible("")},
-      {"library not executable", [&](Tree t) { installed(t); WriteFile(library, "", 0644); }, "", "Inst",
-       std::nullopt, not_accessible(library)},
-      {"outside by the options", installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt,
-       refused("../Vorlan/Inst"), false},
-      {"dot", installed, "", ".", std::nullopt, refused("."), false},
-      {"dot dot", installed, "", "..", std::nullopt, refused(".."), false},
+       }, "", "Inst", std::nullopt, {B("Could not open file " + cut)}},
+      {with_properties("dVORLANHOME\ndVORLANHOME /tmp/home\n"), "", "Inst", std::nullopt, not_accessible("")},
+      {[&](Tree t) { installed(t); WriteFile(library, "", 0644); }, "", "Inst", std::nullopt, not_accessible(library)},
+      {installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt, refused("../Vorlan/Inst"), false},
+      {installed, "", ".", {}, refused("."), false}, {installed, "", "..", {}, refused(".."), false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.options + " " + c.vorlan_inst.value_or("-"));
     RunIsolated([&] {
       c.build(SettledRegistry());
       Put("VORLAN_INST", c.vorlan_inst);
