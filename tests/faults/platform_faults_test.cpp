@@ -1,20 +1,14 @@
-// DB2 sessions while the platform fails the library: no memory and a refusing
-// putenv for the two environment entries, a chdir that fails, a product
-// directory that cannot be opened or read to its end, and a dlclose that
-// fails. Each gives its trace lines and results, and every call that reaches
-// the backend reaches it unchanged. (A trace on a full file system is a case
-// of the trace log's own tests.)
+// DB2 sessions while the platform fails the library: no memory and a refusing putenv for the two environment
+// entries, a chdir that fails, a product directory that cannot be opened or read to its end, and a dlclose that
+// fails. Each gives its trace lines and results, and the next session recovers. (A trace on a full file system
+// is a case of the trace log's own tests.)
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "backends/backend_probe.h"
 #include "backends/session_fixture.h"
@@ -22,274 +16,183 @@
 #include "discovery/environment.h"
 #include "faults/wrapped_calls.h"
 #include "front/unload_markers.h"
-#include "kelmar/libkelmar.h"
 #include "loader/loader_test_support.h"
-#include "testbed/isolation.h"
-#include "testbed/registry_tree.h"
-#include "testbed/trace_reader.h"
 
 namespace {
 
 namespace tb = kelmar::test_backend;
-namespace testbed = kelmar::testbed;
 namespace wrapped = kelmar::wrapped_calls;
 using tb::Lines;
 using wrapped::Call;
 
-constexpr const char* kScannedInstance = "Instance002";
-constexpr sqlint32 kUntouched = 0x5a5a5a5a;
-
 std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
-const std::string kEntered = "-----------Entered--------";
-const std::string kLeaving = "-----------Leaving--------";
 
 std::optional<std::string> Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
-// An installation the first-instance scan has to find: Instance002 with its
-// agent and the recording backend, no Instance001, nothing in the environment.
-std::string InstallForTheScan() {
-  const testbed::RegistryTree tree(tb::kRegistryRoot);
-  tree.Export();
-  unsetenv("VORLAN_INST");
-  unsetenv("VORLAN_VM");
-  return tree.Install(kScannedInstance, tb::kHome, tb::kComplete);
+// Runs `body` with `call` failing after `pass` calls with `error`; the fault must strike.
+template <typename Body>
+void Striking(Call call, int pass, int error, Body body) {
+  wrapped::FailAfter(call, pass, error);
+  body();
+  EXPECT_TRUE(wrapped::Struck(call));
+  wrapped::DisarmAll();
 }
 
-// sqluvint reached the backend exactly as DB2 called it.
-void ExpectInitReachedTheBackend(tb::Db2Session& session) {
+// A session reached the backend exactly as DB2 called sqluvint; or it failed as DB2 is told, leaving nothing loaded.
+void ExpectStarted(tb::Db2Session& session) {
+  EXPECT_EQ(tb::StartSession(session), 0);
   const std::vector<tb::Call> calls = tb::ReceivedCalls();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().entry, tb::kInit);
-  EXPECT_EQ(calls.back().args[0], &session.in);
-  EXPECT_EQ(calls.back().args[1], &session.out);
-  EXPECT_EQ(calls.back().args[2], &session.rc);
+  EXPECT_EQ(std::to_array(calls.back().args), (std::array<const void*, 3>{&session.in, &session.out, &session.rc}));
 }
-
-// A session that cannot load the backend fails as DB2 is told it does, and
-// leaves nothing loaded.
-void ExpectInitFailed(tb::Db2Session& session) {
-  session.rc.return_code = kUntouched;
+void ExpectFailed(tb::Db2Session& session) {
+  session.rc.return_code = 0x5a5a5a5a;
   EXPECT_EQ(tb::StartSession(session), -1);
   EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
   EXPECT_TRUE(tb::TableEmpty());
 }
 
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
+// An installation the first-instance scan has to find: Instance002 and no Instance001, nothing in the environment.
+void InScan(const std::function<void()>& body) {
+  tb::InSession(tb::kComplete, [&](const std::string&) {
+    std::filesystem::rename("/tmp/reg/Vorlan/Instance001", "/tmp/reg/Vorlan/Instance002");
+    unsetenv("VORLAN_INST");
+    body();
+  });
 }
 
 TEST(PlatformFaults, VorlanInstThatCannotBeExportedFailsTheLoadUntilItCan) {
-  struct Case {
-    const char* name;
-    Call call;
-    int error;  // for putenv, 0: claims success but the entry never arrives
-    Lines lines;  // after "Setting the env: Instance002..."
-  };
-  const Case cases[] = {
-      {"no memory for the entry", Call::kMalloc, ENOMEM, {B("malloc(24)failed.")}},
-      {"putenv refuses", Call::kPutenv, ENOMEM, {B("putenv(VORLAN_INST=Instance002) failed with error: 12")}},
-      {"putenv loses the entry", Call::kPutenv, 0,
+  // The fault (putenv's error 0: it claims success but the entry never arrives); the lines after "Setting the env".
+  const struct { Call call; int error; Lines lines; } cases[] = {
+      {Call::kMalloc, ENOMEM, {B("malloc(24)failed.")}},
+      {Call::kPutenv, ENOMEM, {B("putenv(VORLAN_INST=Instance002) failed with error: 12")}},
+      {Call::kPutenv, 0,
        {B("Setting the env: VORLAN_INST=Instance002 succeeded"), B("Environment variable (VORLAN_INST) is not set")}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testbed::RunIsolated([&] {
-      testbed::EnableTrace();
-      InstallForTheScan();
+  for (const auto& c : cases) {
+    InScan([&] {
       tb::Db2Session session;
-      wrapped::FailNext(c.call, c.error);
-      ExpectInitFailed(session);
-      EXPECT_TRUE(wrapped::Struck(c.call));
-      wrapped::DisarmAll();
-
-      Lines expected = {B(kEntered),
+      Striking(c.call, 0, c.error, [&] { ExpectFailed(session); });
+      Lines expected = {B("-----------Entered--------"),
                         B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name."),
                         B("Setting the env: Instance002...")};
       expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-      expected.push_back(B(kLeaving));
+      expected.push_back(B("-----------Leaving--------"));
       EXPECT_EQ(tb::LinesTagged("GetVorlanBaseDir"), expected);
       EXPECT_EQ(tb::TimesLogged("initializeFptrs(): GetVorlanBaseDir failed, returning error."), 1u);
       EXPECT_EQ(Env("VORLAN_INST"), std::nullopt);
       EXPECT_EQ(Env("VORLAN_VM"), std::nullopt) << "nothing after the failed step runs";
-
-      // The next session scans again, exports the name and loads.
-      EXPECT_EQ(tb::StartSession(session), 0);
-      EXPECT_EQ(Env("VORLAN_INST"), kScannedInstance);
-      ExpectInitReachedTheBackend(session);
+      ExpectStarted(session);  // the next session scans again, exports the name and loads
+      EXPECT_EQ(Env("VORLAN_INST"), "Instance002");
     });
   }
 }
 
 TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
-  struct Case {
-    const char* name;
-    Call call;
-  };
-  const Case cases[] = {{"no memory to compose the entry", Call::kMalloc},
-                        {"no memory for the environment's copy", Call::kStrdup},
-                        {"putenv refuses", Call::kPutenv}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testbed::RunIsolated([&] {
-      testbed::EnableTrace();
-      tb::InstallBackend(tb::kComplete);
-      tb::Db2Session first;
-      wrapped::FailNext(c.call, ENOMEM);
-      EXPECT_EQ(tb::StartSession(first), 0) << "the backend loads all the same";
-      EXPECT_TRUE(wrapped::Struck(c.call));
-      wrapped::DisarmAll();
-      ExpectInitReachedTheBackend(first);
+  for (const Call call : {Call::kMalloc, Call::kStrdup, Call::kPutenv}) {
+    tb::InSession(tb::kComplete, [&](const std::string&) {
+      tb::Db2Session first, second;
+      Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
       EXPECT_EQ(tb::TimesLogged(B("Set Environment variable VORLAN_VM (Instance001)")), 1u);
       EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
       EXPECT_STREQ(vorlan_vm, "Instance001");
-
-      // Unloaded at the end of the session; the next one runs discovery
-      // again, without another VORLAN_VM step.
-      testbed::WriteFile(kelmar::kUnloadMarker, "");
+      // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
+      tb::WriteFile(kelmar::kUnloadMarker, "");
       EXPECT_EQ(tb::EndSession(first), 0);
       ASSERT_TRUE(tb::TableEmpty());
-      testbed::ClearTrace();
-      tb::Db2Session second;
-      EXPECT_EQ(tb::StartSession(second), 0);
+      tb::ClearTrace();
+      ExpectStarted(second);
       EXPECT_EQ(tb::TimesLogged(B("path for .properties is: /tmp/home")), 1u) << "discovery ran";
-      for (const std::string& line : tb::LinesTagged("GetVorlanBaseDir")) {
-        EXPECT_EQ(line.find("VORLAN_VM"), std::string::npos) << line;
-      }
+      for (const std::string& line : tb::TraceLines()) EXPECT_EQ(line.find("VORLAN_VM"), std::string::npos) << line;
       EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
-      ExpectInitReachedTheBackend(second);
     });
   }
 }
 
 TEST(PlatformFaults, ChdirFailureLoadsInTheOldWorkingDirectory) {
-  testbed::RunIsolated([] {
-    testbed::EnableTrace();
-    const std::string base = tb::InstallBackend(tb::kComplete);
+  tb::InSession(tb::kComplete, [](const std::string& base) {
     const std::string before = tb::WorkingDirectory();
-    ASSERT_NE(before, base);
     tb::Db2Session session;
-    wrapped::FailNext(Call::kChdir, EACCES);
-    EXPECT_EQ(tb::StartSession(session), 0);
-    EXPECT_TRUE(wrapped::Struck(Call::kChdir));
-    wrapped::DisarmAll();
+    Striking(Call::kChdir, 0, EACCES, [&] { ExpectStarted(session); });
     EXPECT_EQ(tb::WorkingDirectory(), before);
-    EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" + base +
-                              "/libXjKelmar.so\""),
-              1u);
-    ExpectInitReachedTheBackend(session);
+    EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" +
+                              base + "/libXjKelmar.so\""), 1u);
   });
 }
 
 TEST(PlatformFaults, ProductDirectoryThatCannotBeListedToItsEnd) {
-  struct Case {
-    const char* name;
-    Call call;
-    int error;
-    Lines lines;  // get_first_vorlan_instname's, between its entry and exit lines
-  };
-  const Case cases[] = {
-      {"opendir out of descriptors", Call::kOpendir, EMFILE, {F("open(/tmp/reg/Vorlan) failed with errno: 24")}},
-      // The read fails where the listing would hand out the only instance.
-      {"readdir fails", Call::kReaddir64, EIO,
-       {F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[/tmp/reg/Vorlan/Instance001/Db2Agent]")}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testbed::RunIsolated([&] {
-      testbed::EnableTrace();
-      InstallForTheScan();
-      int entries_before_the_instance = 0;
-      {
-        DIR* listing = opendir("/tmp/reg/Vorlan");
-        ASSERT_NE(listing, nullptr);
-        while (const dirent* entry = readdir(listing)) {
-          if (std::strcmp(entry->d_name, kScannedInstance) == 0) break;
-          ++entries_before_the_instance;
-        }
-        closedir(listing);
+  // opendir out of descriptors; readdir failing where the listing would hand out the only instance.
+  const struct { Call call; int error; std::string line; } cases[] = {
+      {Call::kOpendir, EMFILE, "open(/tmp/reg/Vorlan) failed with errno: 24"},
+      {Call::kReaddir64, EIO,
+       "Instance001 doesnt have DB2 qZt installed. prop_dirname=[/tmp/reg/Vorlan/Instance001/Db2Agent]"}};
+  for (const auto& c : cases) {
+    InScan([&] {
+      int before_the_instance = 0;
+      DIR* listing = opendir("/tmp/reg/Vorlan");
+      while (const dirent* entry = readdir(listing)) {
+        if (std::strcmp(entry->d_name, "Instance002") == 0) break;
+        ++before_the_instance;
       }
-      const std::size_t descriptors = OpenDescriptors();
-
+      closedir(listing);
+      const auto descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
       tb::Db2Session session;
-      wrapped::FailAfter(c.call, c.call == Call::kReaddir64 ? entries_before_the_instance : 0, c.error);
-      ExpectInitFailed(session);
-      EXPECT_TRUE(wrapped::Struck(c.call));
-      wrapped::DisarmAll();
-      Lines expected = {F(kEntered)};
-      expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-      expected.push_back(F(kLeaving));
-      EXPECT_EQ(tb::LinesTagged("get_first_vorlan_instname"), expected);
+      Striking(c.call, c.call == Call::kReaddir64 ? before_the_instance : 0, c.error, [&] { ExpectFailed(session); });
+      EXPECT_EQ(tb::LinesTagged("get_first_vorlan_instname"),
+                (Lines{F("-----------Entered--------"), F(c.line), F("-----------Leaving--------")}));
       EXPECT_EQ(tb::TimesLogged(B("get_first_vorlan_instname() failed as well, returning error.")), 1u);
-      EXPECT_EQ(OpenDescriptors(), descriptors) << "the listing is closed on every way out";
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), descriptors) << "closed";
       EXPECT_EQ(Env("VORLAN_INST"), std::nullopt);
-
-      EXPECT_EQ(tb::StartSession(session), 0);
-      EXPECT_EQ(tb::TimesLogged(F("Got instance name:  " + std::string(kScannedInstance))), 1u);
-      ExpectInitReachedTheBackend(session);
+      ExpectStarted(session);
+      EXPECT_EQ(tb::TimesLogged(F("Got instance name:  Instance002")), 1u);
     });
   }
 }
 
 TEST(PlatformFaults, DlcloseThatFailsLeavesTheBackendLoaded) {
-  const std::string unload = "unInitializeFptrs(): ";
-  const std::string dlclose_failed = std::string("dlclose() returned failure, non-zero return code: -1, reason:\"") +
-                                     wrapped::kDlcloseFailure +
-                                     ": cannot open shared object file: No such file or directory\"";
-
-  // The unload marker at the end of a session: the backend stays and serves.
-  testbed::RunIsolated([&] {
-    testbed::EnableTrace();
-    tb::InstallBackend(tb::kComplete);
-    tb::Db2Session first;
+  const std::string u = "unInitializeFptrs(): ";
+  // The unload marker at the end of a session: the backend stays and serves; the next unload works.
+  tb::InSession(tb::kComplete, [&](const std::string&) {
+    tb::Db2Session first, second;
     ASSERT_EQ(tb::StartSession(first), 0);
     void* const handle = sqluv_handle;
-    testbed::WriteFile(kelmar::kUnloadMarker, "");
-    testbed::ClearTrace();
-    wrapped::FailNext(Call::kDlclose, 0);
-    EXPECT_EQ(tb::EndSession(first), 0);
-    EXPECT_TRUE(wrapped::Struck(Call::kDlclose));
-    wrapped::DisarmAll();
+    tb::WriteFile(kelmar::kUnloadMarker, "");
+    tb::ClearTrace();
+    Striking(Call::kDlclose, 0, 0, [&] { EXPECT_EQ(tb::EndSession(first), 0); });
     EXPECT_EQ(tb::LinesTagged("unInitializeFptrs()"),
-              (Lines{unload + "-----------Entered--------", unload + "sqluv_handle is:" + tb::Shown(handle),
-                     unload + dlclose_failed, unload + "-----------Leaving, returning 1--------"}));
+              (Lines{u + "-----------Entered--------", u + "sqluv_handle is:" + tb::Shown(handle),
+                     u + "dlclose() returned failure, non-zero return code: -1, reason:\"" + wrapped::kDlcloseFailure +
+                         ": cannot open shared object file: No such file or directory\"",
+                     u + "-----------Leaving, returning 1--------"}));
     EXPECT_EQ(sqluv_handle, handle);
     EXPECT_FALSE(tb::TableEmpty());
-
-    // Still the same backend for the next session; the next unload works.
     ASSERT_EQ(unlink(kelmar::kUnloadMarker), 0);
-    tb::Db2Session second;
     EXPECT_EQ(tb::StartSession(second), 0);
     EXPECT_EQ(sqluv_handle, handle);
     Data data{};
     tb::SetResult(tb::kPut, 77);
     EXPECT_EQ(sqluvput(second.out.pVendorCB, &data, &second.rc), 77);
-    testbed::WriteFile(kelmar::kUnloadMarker, "");
+    tb::WriteFile(kelmar::kUnloadMarker, "");
     EXPECT_EQ(tb::EndSession(second), 0);
     EXPECT_TRUE(tb::TableEmpty());
   });
-
-  // A backend without all its entry points, which cannot be closed either:
-  // no session runs against it, and every session start tries again.
-  testbed::RunIsolated([&] {
-    testbed::EnableTrace();
-    tb::InstallBackend(tb::kWithoutEntry[tb::kGetNextObj]);
+  // A backend without all its entry points, which cannot be closed either: no session runs against it, and
+  // every session start tries again.
+  tb::InSession(tb::kWithoutEntry[tb::kGetNextObj], [](const std::string&) {
     for (int attempt = 0; attempt < 2; ++attempt) {
       tb::Db2Session session;
-      testbed::ClearTrace();
-      wrapped::FailNext(Call::kDlclose, 0);
-      ExpectInitFailed(session);
-      EXPECT_TRUE(wrapped::Struck(Call::kDlclose));
-      wrapped::DisarmAll();
+      tb::ClearTrace();
+      Striking(Call::kDlclose, 0, 0, [&] { ExpectFailed(session); });
       const Lines lines = tb::LinesTagged("initializeFptrs()");
       ASSERT_GE(lines.size(), 2u);
-      EXPECT_EQ(lines[lines.size() - 2], "initializeFptrs(): Entry point db2VendorGetNextObjpp not found, unloading.");
-      EXPECT_EQ(lines.back(), "initializeFptrs(): -----------Leaving, returning 0--------");
+      EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+                (Lines{"initializeFptrs(): Entry point db2VendorGetNextObjpp not found, unloading.",
+                       "initializeFptrs(): -----------Leaving, returning 0--------"}));
       EXPECT_EQ(tb::TimesLogged("sqluvint(): initializeFptrs() failed, returning error."), 1u);
     }
   });

@@ -1,16 +1,13 @@
-// DB2 sessions on threads of one process: one load, calls side by side, and an
-// unload marker that waits for calls inside the backend and for open sessions.
+// DB2 sessions on threads of one process: one load, calls side by side, and an unload marker that waits for
+// calls inside the backend and for open sessions.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <thread>
-#include <vector>
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
 #include "front/unload_markers.h"
 #include "testbed/db2_session.h"
-#include "testbed/isolation.h"
 
 namespace {
 
@@ -29,14 +26,11 @@ std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::fu
 }
 
 TEST(Concurrency, FirstSessionsLoadOnceAndTheirCallsRunSideBySide) {
-  RunIsolated([] {
-    EnableTrace();
-    InstallBackend(tb::kComplete);
+  InSession(tb::kComplete, [](const std::string&) {
     std::vector<Db2Session> sessions(6);
     EXPECT_EQ(OnThreads(sessions, StartSession), std::vector<sqlint32>(6, 0));
     EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
     EXPECT_EQ(tb::ReceivedCalls().size(), 6u);
-
     // Every put is inside the backend at once: none waits for another.
     tb::Hold(tb::kPut);
     std::jthread release([] {
@@ -49,14 +43,11 @@ TEST(Concurrency, FirstSessionsLoadOnceAndTheirCallsRunSideBySide) {
 }
 
 TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
-  RunIsolated([] {
-    EnableTrace();
-    InstallBackend(tb::kComplete);
+  InSession(tb::kComplete, [](const std::string&) {
     Db2Session deleting('M'), first, second, refused;
     ASSERT_EQ(sqluvdel(&deleting.in, &deleting.out, &deleting.rc), 0);
     void* const handle = sqluv_handle;
     WriteFile(kelmar::kUnloadMarker, "");
-
     // A delete inside the backend: a session that starts must not unload under it.
     tb::Hold(tb::kDel);
     std::jthread inside([&] { EXPECT_EQ(sqluvdel(&deleting.in, &deleting.out, &deleting.rc), 0); });
@@ -66,9 +57,8 @@ TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
     EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 1u);
     tb::Release(tb::kDel);
     inside.join();
-
-    // Nobody inside, but the first session is open: another session's start
-    // and end leave the backend loaded, and so does a start the backend refused.
+    // Nobody inside, but the first session is open: another session's start and end leave the backend loaded,
+    // and so does a start the backend refused.
     ClearTrace();
     EXPECT_EQ(StartSession(second), 0);
     EXPECT_EQ(EndSession(second), 0);
@@ -77,7 +67,6 @@ TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
     EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 2u);
     EXPECT_EQ(TimesLogged("sqluvend(): " + kInUse), 1u);
     EXPECT_EQ(sqluv_handle, handle);
-
     // The last open session ends: now the marker unloads.
     ClearTrace();
     EXPECT_EQ(EndSession(first), 0);

@@ -1,8 +1,6 @@
-// Instance resolution from whatever DB2 may pass as options: any bytes, any
-// size, as a record or a text, and any capacity of the caller's buffer. The
-// options are copied to a heap block of exactly size_options bytes, so a
-// read past them is a finding; the name must be what the options say.
-#include <cstdint>
+// Instance resolution from whatever DB2 may pass as options: any bytes, any size, as a record or a text, and any
+// capacity of the caller's buffer. The options are copied to a heap block of exactly size_options bytes, so a read
+// past them is a finding; the name must be what the options say.
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -16,39 +14,18 @@
 
 namespace {
 
-using kelmar::fuzz::Input;
-
-// How the bytes reach the library (the low two bits of the first byte).
-enum class Shape {
-  kAsGiven,     // size_options is the number of bytes
-  kRecord,      // padded or cut to the record's 344 bytes
-  kNullOptions, // the bytes' size, but no options pointer
-  kZeroSize     // the bytes, but size_options 0
-};
-
-constexpr std::size_t kRecordBytes = 344;
-constexpr std::size_t kVmNameOffset = 95;
-constexpr std::size_t kVmNameRoom = 18;
-constexpr std::string_view kKey = "XjInstanceName=";
-
 std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
 
-// What DB2's options name, worked out independently of the library's code.
+// What DB2's options name, worked out independently of the library's code: the record's vmName (18 bytes at 95)
+// for 344 bytes, else the text's "XjInstanceName=" value up to a comma; without options, the environment.
 std::optional<std::string> NamedBy(const Init_input& in, const std::optional<std::string>& environment) {
   if (in.options == nullptr || in.size_options == 0) return environment;
   const std::string_view bytes(static_cast<const char*>(in.options), in.size_options);
-  if (bytes.size() == kRecordBytes) return UpToNul(bytes.substr(kVmNameOffset, kVmNameRoom));
+  if (bytes.size() == 344) return UpToNul(bytes.substr(95, 18));
   const std::string text = UpToNul(bytes);
-  const std::size_t key = text.find(kKey);
+  const std::size_t key = text.find("XjInstanceName=");
   if (key == std::string::npos) return std::nullopt;
-  const std::string value = text.substr(key + kKey.size());
-  return value.substr(0, value.find(','));
-}
-
-std::string Cut(const std::string& name, std::size_t capacity) { return name.substr(0, capacity - 1); }
-
-bool LeadsOutOfTheRegistry(const std::string& name) {
-  return name == "." || name == ".." || name.find('/') != std::string::npos;
+  return text.substr(key + 15, text.find(',', key) - key - 15);
 }
 
 }  // namespace
@@ -60,41 +37,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SettleRegistryRoot("fuzz");
     return true;
   }();
-  Input input(data, size);
-  const std::uint8_t control = input.Byte();
-  const auto shape = static_cast<Shape>(control & 3);
-  const bool environment_set = (control & 4) != 0;
+  kelmar::fuzz::Input input(data, size);
+  // The low two bits of the first byte: size_options is the number of bytes; they are padded or cut to the
+  // record's 344 bytes; no options pointer; size_options 0. The next bit: VORLAN_INST is set.
+  const std::uint8_t shape = input.Byte();
   const std::size_t capacity = kelmar::fuzz::CapacityFrom(input.Byte());
   const std::string_view rest = input.Take(0xffff);
-
   std::vector<char> options(rest.begin(), rest.end());
-  if (shape == Shape::kRecord) options.resize(kRecordBytes);
+  if ((shape & 3) == 1) options.resize(344);
   options.shrink_to_fit();  // a read past the bytes leaves the heap block
   std::vector<char> no_bytes(1, 'x');  // a live block for an empty option text
   Init_input in{};
-  in.size_options = static_cast<unsigned short>(shape == Shape::kZeroSize ? 0 : options.size());
-  in.options = shape == Shape::kNullOptions ? nullptr : options.empty() ? no_bytes.data() : options.data();
-
+  in.size_options = static_cast<unsigned short>((shape & 3) == 3 ? 0 : options.size());
+  in.options = (shape & 3) == 2 ? nullptr : options.empty() ? no_bytes.data() : options.data();
   std::optional<std::string> environment;
-  if (environment_set) {
-    environment = UpToNul(rest);
-    setenv("VORLAN_INST", environment->c_str(), 1);
-  } else {
-    unsetenv("VORLAN_INST");
-  }
+  if ((shape & 4) != 0) environment = UpToNul(rest);
+  environment ? setenv("VORLAN_INST", environment->c_str(), 1) : unsetenv("VORLAN_INST");
   const std::optional<std::string> expected = NamedBy(in, environment);
 
   kelmar::testbed::CallerBuffer name(capacity);
   const int found = GetVorlanInstanceName(name.data(), capacity, &in);
-  if (name.WrittenPastCapacity()) std::abort();
-  if (found != (expected ? 1 : 0)) std::abort();
-  if (found == 0 && !name.Untouched()) std::abort();
-  if (found == 1 && name.Text() != Cut(*expected, capacity)) std::abort();
-
+  if (name.WrittenPastCapacity() || found != (expected ? 1 : 0) || (found == 0 && !name.Untouched()) ||
+      (found == 1 && name.Text() != expected->substr(0, capacity - 1))) {
+    std::abort();
+  }
   kelmar::PathText resolved;
   const kelmar::InstanceResolution resolution = kelmar::ResolveInstanceName(resolved, &in);
-  const bool acceptable = expected && !LeadsOutOfTheRegistry(Cut(*expected, resolved.bytes.size()));
-  if ((resolution == kelmar::InstanceResolution::Named) != acceptable) std::abort();
-  if (resolution == kelmar::InstanceResolution::Scanned) std::abort();  // the registry is empty
+  const std::string cut = expected ? expected->substr(0, resolved.bytes.size() - 1) : "";
+  const bool acceptable = expected && cut != "." && cut != ".." && cut.find('/') == std::string::npos;
+  // Named exactly when acceptable; never scanned, for the registry is empty.
+  if ((resolution == kelmar::InstanceResolution::Named) != acceptable ||
+      resolution == kelmar::InstanceResolution::Scanned) {
+    std::abort();
+  }
   return 0;
 }

@@ -1,17 +1,12 @@
-// The properties of the built libkelmar.so that DB2 and the operators rely on,
-// read from the file itself.
+// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <dirent.h>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "testbed/isolation.h"
 #include "testbed/registry_tree.h"
@@ -19,103 +14,67 @@
 
 namespace {
 
-const std::string kLibrary = KELMAR_SHARED_LIBRARY;
+using Names = std::multiset<std::string>;
 
-std::string Run(const std::string& command) {
-  std::string output;
+// The output of `command`, one entry per line.
+std::vector<std::string> Output(const std::string& command) {
+  std::vector<std::string> lines;
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char chunk[4096];
-  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-  pclose(pipe);
-  return output;
+  for (char line[4096]; pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;) lines.push_back(line);
+  if (pipe != nullptr) pclose(pipe);
+  return lines;
 }
 
-// (tag, value) pairs of the dynamic section.
-std::vector<std::pair<std::string, std::string>> DynamicEntries() {
-  std::vector<std::pair<std::string, std::string>> entries;
-  std::istringstream lines(Run("readelf -dW '" + kLibrary + "'"));
-  for (std::string line; std::getline(lines, line);) {
-    const size_t open = line.find('(');
-    const size_t close = line.find(')', open);
-    if (line.find("0x") == std::string::npos || open == std::string::npos || close == std::string::npos) continue;
-    std::string value = line.substr(close + 1);
-    value.erase(0, value.find_first_not_of(' '));
-    entries.emplace_back(line.substr(open + 1, close - open - 1), value);
-  }
-  return entries;
-}
-
-std::vector<std::string> ValuesOf(const std::string& tag) {
-  std::vector<std::string> values;
-  for (const auto& [t, v] : DynamicEntries()) {
-    if (t == tag) values.push_back(v);
+// The values of the dynamic section's entries tagged `tag` ("(NEEDED)", ...).
+Names ValuesOf(const std::string& tag) {
+  Names values;
+  for (const std::string& line : Output(std::string("readelf -dW '") + KELMAR_SHARED_LIBRARY + "'")) {
+    const std::size_t at = line.find(" " + tag + " ");
+    if (at == std::string::npos) continue;
+    const std::size_t value = line.find_first_not_of(' ', at + tag.size() + 1);
+    values.insert(line.substr(value, line.find_last_not_of('\n') + 1 - value));
   }
   return values;
 }
 
-// Names that the dynamic symbol table defines (not merely references).
-std::set<std::string> DefinedDynamicSymbols() {
-  std::set<std::string> names;
-  std::istringstream lines(Run("readelf --dyn-syms -W '" + kLibrary + "'"));
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    std::string num, value, size, type, bind, vis, ndx, name;
-    if (!(fields >> num >> value >> size >> type >> bind >> vis >> ndx >> name)) continue;
-    if (num.back() != ':' || !std::isdigit(static_cast<unsigned char>(num[0])) || ndx == "UND" || bind == "LOCAL") continue;
-    names.insert(name.substr(0, name.find('@')));
+TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
+  EXPECT_EQ(ValuesOf("(RPATH)"), Names{"Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]"});
+  EXPECT_EQ(ValuesOf("(RUNPATH)"), Names{});
+  EXPECT_EQ(ValuesOf("(NEEDED)"), (Names{"Shared library: [libc.so.6]", "Shared library: [libdl.so.2]",
+                                         "Shared library: [libpthread.so.0]"}));
+  std::string flags;
+  for (const char* tag : {"(BIND_NOW)", "(FLAGS)", "(FLAGS_1)"}) {
+    for (const std::string& v : ValuesOf(tag)) flags += std::string(tag) + v;
   }
-  return names;
-}
-
-TEST(LinkProperties, DynamicSection) {
-  ASSERT_FALSE(DynamicEntries().empty()) << "readelf could not read " << kLibrary;
-  EXPECT_EQ(ValuesOf("RPATH"), std::vector<std::string>{"Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]"});
-  EXPECT_TRUE(ValuesOf("RUNPATH").empty());
-
-  std::vector<std::string> needed = ValuesOf("NEEDED");
-  std::sort(needed.begin(), needed.end());
-  EXPECT_EQ(needed, (std::vector<std::string>{"Shared library: [libc.so.6]", "Shared library: [libdl.so.2]",
-                                              "Shared library: [libpthread.so.0]"}));
-
-  const std::vector<std::string> flags = ValuesOf("FLAGS");
-  const std::vector<std::string> flags_1 = ValuesOf("FLAGS_1");
-  const bool bind_now = !ValuesOf("BIND_NOW").empty() ||
-                        std::any_of(flags.begin(), flags.end(), [](auto& f) { return f.find("BIND_NOW") != f.npos; }) ||
-                        std::any_of(flags_1.begin(), flags_1.end(), [](auto& f) { return f.find("NOW") != f.npos; });
-  EXPECT_TRUE(bind_now);
-
+  EXPECT_NE(flags.find("NOW"), std::string::npos) << "bound at load time: " << flags;
 #ifndef KELMAR_SANITIZED
   // Nothing of the library's own runs when it is loaded or unloaded.
-  for (const char* tag : {"INIT", "FINI", "INIT_ARRAY", "FINI_ARRAY", "PREINIT_ARRAY"}) {
-    EXPECT_TRUE(ValuesOf(tag).empty()) << tag;
+  for (const char* tag : {"(INIT)", "(FINI)", "(INIT_ARRAY)", "(FINI_ARRAY)", "(PREINIT_ARRAY)"}) {
+    EXPECT_EQ(ValuesOf(tag), Names{}) << tag;
   }
 #endif
-}
-
-TEST(LinkProperties, ExportsExactlyTheVendorInterfaceItsHelpersAndTheBackendTable) {
-  const std::set<std::string> exported = {
-      "sqluvint",   "sqluvget",     "sqluvput",   "sqluvend",   "sqluvdel",   "db2VendorGetNextObj",
-      "db2VendorQueryApiVersion",   "get_reg_value",            "get_first_vorlan_instname",
-      "sqluv_handle", "f_sqluvint", "f_sqluvget", "f_sqluvput", "f_sqluvend", "f_sqluvdel",
-      "f_db2VendorGetNextObj",
-  };
-  EXPECT_EQ(DefinedDynamicSymbols(), exported);
+  // Exactly the vendor interface, its helpers and the backend table are defined for others.
+  std::set<std::string> defined;
+  for (const std::string& line : Output(std::string("readelf --dyn-syms -W '") + KELMAR_SHARED_LIBRARY + "'")) {
+    std::istringstream fields(line);
+    std::string num, value, size, type, bind, vis, ndx, name;
+    if ((fields >> num >> value >> size >> type >> bind >> vis >> ndx >> name) && num.back() == ':' &&
+        ndx != "UND" && ndx != "Ndx" && bind != "LOCAL") {
+      defined.insert(name.substr(0, name.find('@')));
+    }
+  }
+  EXPECT_EQ(defined, (std::set<std::string>{"sqluvint", "sqluvget", "sqluvput", "sqluvend", "sqluvdel",
+                                            "db2VendorGetNextObj", "db2VendorQueryApiVersion", "get_reg_value",
+                                            "get_first_vorlan_instname", "sqluv_handle", "f_sqluvint", "f_sqluvget",
+                                            "f_sqluvput", "f_sqluvend", "f_sqluvdel", "f_db2VendorGetNextObj"}));
 }
 
 std::set<std::string> Listing(const char* directory) {
   std::set<std::string> names;
-  if (DIR* dir = opendir(directory)) {
-    while (dirent* entry = readdir(dir)) names.insert(entry->d_name);
-    closedir(dir);
-  }
+  DIR* dir = opendir(directory);
+  while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) names.insert(entry->d_name);
+  if (dir != nullptr) closedir(dir);
   return names;
-}
-
-std::set<std::string> Environment() {
-  std::set<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) entries.insert(*entry);
-  return entries;
 }
 
 TEST(LinkProperties, LoadingAndUnloadingDoesNothing) {
@@ -125,20 +84,19 @@ TEST(LinkProperties, LoadingAndUnloadingDoesNothing) {
     for (const char* marker : {"/tmp/debugDB2_nounload", "/tmp/xj_unloadLibXjKelmar"}) {
       kelmar::testbed::WriteFile(marker, "");
     }
-    char directory_before[4096];
-    ASSERT_NE(getcwd(directory_before, sizeof directory_before), nullptr);
-    const std::set<std::string> tmp_before = Listing("/tmp");
-    const std::set<std::string> environment_before = Environment();
-
-    void* library = dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto state = [] {
+      std::vector<std::string> all;
+      for (char** entry = environ; *entry != nullptr; ++entry) all.push_back(*entry);
+      char directory[4096];
+      all.push_back(getcwd(directory, sizeof directory) != nullptr ? directory : "?");
+      for (const std::string& name : Listing("/tmp")) all.push_back("/tmp/" + name);
+      return all;
+    };
+    const std::vector<std::string> before = state();
+    void* library = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     EXPECT_EQ(dlclose(library), 0);
-
-    char directory_after[4096];
-    ASSERT_NE(getcwd(directory_after, sizeof directory_after), nullptr);
-    EXPECT_STREQ(directory_after, directory_before);
-    EXPECT_EQ(Listing("/tmp"), tmp_before);
-    EXPECT_EQ(Environment(), environment_before);
+    EXPECT_EQ(state(), before);
     EXPECT_TRUE(kelmar::testbed::RawTraceLines().empty());
   });
 }
