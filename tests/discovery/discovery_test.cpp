@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 
 #include "discovery/base_dir.h"
 #include "discovery/environment.h"
@@ -110,8 +109,6 @@ TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
   });
 }
 
-std::string Address(const void* p) { return (std::ostringstream() << p).str(); }
-
 TEST(InstanceName, OptionsTextAndRecordLines) {
   RunIsolated([] {
     EnableTrace();
@@ -120,9 +117,9 @@ TEST(InstanceName, OptionsTextAndRecordLines) {
     const char* key = static_cast<const char*>(in.options) + 4;
     EXPECT_EQ(TraceLines(), (Lines{N(kEntered), N("CommandLine case with VENDOROPT set."),
                                    N("Looking for the string \"XjInstanceName=\""), N("Found \"XjInstanceName=\""),
-                                   N("inPtr: " + Address(key) + ", XjInstanceName=Inst7,B=2"), "",
-                                   N("inPtrBeg: " + Address(key + 15) + ", Inst7,B=2"), "",
-                                   N("inPtrEnd is " + Address(key + 20)), "", N("InstanceName is Inst7"),
+                                   N("inPtr: " + Shown(key) + ", XjInstanceName=Inst7,B=2"), "",
+                                   N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2"), "",
+                                   N("inPtrEnd is " + Shown(key + 20)), "", N("InstanceName is Inst7"),
                                    N(kLeaving)}));
     ClearTrace();
     const Init_input rest = GuardedOptions("XjInstanceName=Inst8");

@@ -1,31 +1,23 @@
-// What every fuzz target shares. Its LLVMFuzzerInitialize (fuzz_support.cpp)
-// moves the process into a private /tmp whose trace file swallows every line,
-// so that the whole trace formatting runs on each input without touching the
-// machine's /tmp/libkelmar.log or filling the disk.
+// What every fuzz target shares. Its LLVMFuzzerInitialize (fuzz_support.cpp) moves the process into a private
+// /tmp whose trace file swallows every line, so that the whole trace formatting runs on each input without
+// touching the machine's /tmp/libkelmar.log or filling the disk.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
 namespace kelmar::fuzz {
 
-// Consumes fuzz input from the front: single bytes, then the rest.
+// Consumes fuzz input from the front: single bytes (0 once it runs out), up to `count` bytes, the rest.
 class Input {
  public:
   Input(const std::uint8_t* data, std::size_t size) : bytes_(data, size) {}
-  std::uint8_t Byte() {
-    if (bytes_.empty()) return 0;
-    const std::uint8_t byte = bytes_.front();
-    bytes_ = bytes_.subspan(1);
-    return byte;
-  }
-  // Up to `count` bytes, fewer when the input runs out.
+  std::uint8_t Byte() { return bytes_.empty() ? 0 : Take(1)[0]; }
   std::string_view Take(std::size_t count) {
-    const std::size_t n = count < bytes_.size() ? count : bytes_.size();
-    const std::string_view taken(reinterpret_cast<const char*>(bytes_.data()), n);
-    bytes_ = bytes_.subspan(n);
+    const std::string_view taken(reinterpret_cast<const char*>(bytes_.data()), std::min(count, bytes_.size()));
+    bytes_ = bytes_.subspan(taken.size());
     return taken;
   }
   std::string_view Rest() { return Take(bytes_.size()); }
