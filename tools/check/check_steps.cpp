@@ -1,9 +1,11 @@
 #include "check/check_steps.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include "discovery/base_dir_steps.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
+#include "discovery/properties_readers.h"
 #include "front/registry_root.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
@@ -29,12 +32,74 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// Why `path` cannot be opened for reading, as the system says it.
+// What a file that is not a regular one is instead.
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "a special file";
+}
+
+// The library opens .properties without looking at it: a directory opens and
+// reads as empty, a FIFO waits for a writer. Empty when `path` is a regular
+// file that can be opened for reading, else why it cannot be read.
 std::string WhyUnreadable(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return ErrnoText(errno);
+  if (!S_ISREG(status.st_mode)) return "it is " + KindOf(status.st_mode) + ", not a regular file";
   std::FILE* file = std::fopen(path.c_str(), "re");
   if (file == nullptr) return ErrnoText(errno);
   std::fclose(file);
-  return "it could not be read";
+  return {};
+}
+
+// The first line of .properties whose first word is "dVORLANHOME", read in
+// the pieces the library reads, and what follows that word on it.
+struct HomeLine {
+  bool found = false;
+  std::string value;  // the second word: what the library takes
+  std::string tail;   // the rest of the line after it, without the line feed
+};
+
+HomeLine ReadHomeLine(const std::string& path) {
+  constexpr const char* kSeparators = " \t\n";
+  HomeLine line;
+  std::FILE* file = std::fopen(path.c_str(), "re");
+  if (file == nullptr) return line;
+  char piece[1023];
+  while (!line.found && std::fgets(piece, sizeof piece, file) != nullptr) {
+    std::string text(piece);
+    text = text.substr(0, text.find('\n'));
+    const std::size_t key = text.find_first_not_of(kSeparators);
+    if (key == std::string::npos || text.compare(key, kHomeKey.size(), kHomeKey) != 0) continue;
+    const std::size_t key_end = key + kHomeKey.size();
+    if (key_end < text.size() && std::strchr(kSeparators, text[key_end]) == nullptr) continue;
+    line.found = true;
+    const std::size_t value = std::min(text.find_first_not_of(kSeparators, key_end), text.size());
+    const std::size_t value_end = std::min(text.find_first_of(kSeparators, value), text.size());
+    line.value = text.substr(value, value_end - value);
+    line.tail = text.substr(value_end);
+  }
+  std::fclose(file);
+  return line;
+}
+
+// What makes the home taken from `line` differ from what its writer meant,
+// or empty. The library keeps a carriage return and cuts at a blank.
+std::string HomeValueNote(const HomeLine& line) {
+  if (!line.value.empty() && line.value.back() == '\r') {
+    return "the value ends with a carriage return: the file has DOS line ends";
+  }
+  if (line.tail.find_first_not_of(" \t\r") != std::string::npos) {
+    return "the value holds a blank: the library takes only " + Quoted(line.value) +
+           " and ignores the rest of the line, " + Quoted(line.tail);
+  }
+  if (!line.tail.empty()) {
+    return "the value is followed by a blank: the library ignores it, but get_reg_value keeps it and reads " +
+           Quoted(line.value + line.tail);
+  }
+  return {};
 }
 
 // Why the library's execute test refused `path` under `home`, in the
@@ -49,7 +114,7 @@ std::string WhyNotExecutable(const std::string& path, const std::string& home) {
     }
     return reason;
   }
-  if (!S_ISREG(status.st_mode)) return path + " is not a regular file";
+  if (!S_ISREG(status.st_mode)) return path + " is not a regular file but " + KindOf(status.st_mode);
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
   return path + " is not executable for this user (mode " + mode + ", owner uid " + std::to_string(status.st_uid) +
@@ -87,7 +152,7 @@ class Checker {
 
     // Each of these needs the one before it, as in the library.
     const bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
-                 Properties(result(Step::kProperties)) && Home(result(Step::kHome)) &&
+                 Properties(result(Step::kProperties)) && Home(result(Step::kHome), report) &&
                  Backend(result(Step::kBackend));
     if (found) {
       // Listed before the load, whose dlerror names only the first library missing.
@@ -142,6 +207,11 @@ class Checker {
       return Fail(result, "no registry: " + product_dir + ": " + ErrnoText(error));
     }
     if (!S_ISDIR(status.st_mode)) return Fail(result, "no registry: " + product_dir + " is not a directory");
+    // Every path the library reads runs through it.
+    if (access(product_dir.c_str(), X_OK) != 0) {
+      const int error = errno;
+      return Fail(result, "no registry: " + product_dir + " cannot be searched: " + ErrnoText(error));
+    }
     return Pass(result, summary);
   }
 
@@ -166,7 +236,14 @@ class Checker {
     const std::string named_none = source == InstanceSource::OptionsText
                                        ? "the options text has no \"XjInstanceName=\""
                                        : "DB2 passes no options and VORLAN_INST is not set";
-    return "no instance: " + named_none + ", and no instance under " + root_ + "/Vorlan has a Db2Agent";
+    const std::string product_dir = root_ + "/Vorlan";
+    DIR* listing = opendir(product_dir.c_str());
+    if (listing == nullptr) {
+      const int error = errno;
+      return "no instance: " + named_none + ", and " + product_dir + " cannot be listed: " + ErrnoText(error);
+    }
+    closedir(listing);
+    return "no instance: " + named_none + ", and no instance under " + product_dir + " has a Db2Agent";
   }
 
   bool Properties(StepResult& result) {
@@ -174,18 +251,25 @@ class Checker {
     const std::string path(properties_.view());
     result.facts = {{"path", path, false}};
     if (!fits) return Fail(result, "the path of .properties is too long: " + path);
-    if (!ReadHomeDirectoryOf(properties_, home_)) {
-      return Fail(result, "cannot open " + path + ": " + WhyUnreadable(path));
+    const std::string unreadable = WhyUnreadable(path);
+    if (!unreadable.empty() || !ReadHomeDirectoryOf(properties_, home_)) {
+      return Fail(result, "cannot open " + path + ": " + (unreadable.empty() ? "it could not be read" : unreadable));
     }
     return Pass(result, path);
   }
 
-  bool Home(StepResult& result) {
+  bool Home(StepResult& result, CheckReport& report) {
     const std::string home(home_.view());
+    const std::string path(properties_.view());
     result.facts = {{"home", home, false}};
+    const HomeLine line = ReadHomeLine(path);
     if (home.empty()) {
-      return Fail(result, "no \"dVORLANHOME\" line with a value in " + std::string(properties_.view()));
+      return Fail(result, "no \"dVORLANHOME\" line with a value in " + path +
+                              (line.found ? ": the first such line has none, and the library reads no further"
+                                          : ": there is no such line"));
     }
+    const std::string note = HomeValueNote(line);
+    if (!note.empty()) report.notes.push_back("dVORLANHOME in " + path + ": " + note);
     return Pass(result, home);
   }
 

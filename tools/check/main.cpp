@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     std::cout << UsageText();
     return kExitOk;
   }
+  if (parsed.outcome == ParsedCommandLine::Outcome::kVersion) {
+    std::cout << "kelmar-check " KELMAR_VERSION "\n";
+    return kExitOk;
+  }
   if (parsed.outcome == ParsedCommandLine::Outcome::kError) {
     std::cerr << "kelmar-check: " << parsed.error << " (kelmar-check --help shows the usage)\n";
     return kExitUsage;
