@@ -15,18 +15,12 @@ using namespace kelmar::testing;
 
 const std::string kProperties = "/tmp/reg/Vorlan/Instance001/Base/.properties";
 
-RegistryTree Registry() {
-  RegistryTree tree("/tmp/reg");
-  tree.Export();
-  unsetenv("VORLAN_INST");
-  unsetenv("VORLAN_VM");
-  return tree;
-}
+using Registry = const RegistryTree&;
 
 // The installation of Instance001 at /tmp/vorlan with `properties` in place of its own.
-void InstallWith(const std::string& properties) {
-  Registry().Install("Instance001", "/tmp/vorlan", KELMAR_SAMPLE_BACKEND);
-  Registry().WriteProperties("Instance001", properties);
+void InstallWith(Registry registry, const std::string& properties) {
+  registry.Install("Instance001", "/tmp/vorlan", KELMAR_SAMPLE_BACKEND);
+  registry.WriteProperties("Instance001", properties);
 }
 
 // Only a line feed may end a line; no other C0, DEL or C1 character may reach the terminal.
@@ -42,40 +36,44 @@ bool HasRawControl(const std::string& text) {
 TEST(CheckCauses, NamesTheCauseWithItsStepAndEscapesEveryField) {
   // What breaks the installation, whether the check runs as an ordinary user,
   // its arguments, the exit status and fragments of the plain and the JSON report.
-  struct Case { std::function<void()> arrange; bool ordinary_user; Names args; int status; Names plain; Names json; };
+  struct Case { std::function<void(Registry)> arrange; bool ordinary_user; Names args; int status; Names plain; Names json; };
   const Case cases[] = {
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0700); }, true,
+      {[](Registry r) { r.AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0700); }, true,
        {"--options", "XjInstanceName=Instance001"}, 3,
        {"FAILED at registry (exit status 3): no registry: /tmp/reg/Vorlan cannot be searched: Permission denied"}, {}},
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0311); }, true, {}, 4,
+      {[](Registry r) { r.AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0311); }, true, {}, 4,
        {"FAILED at instance (exit status 4): no instance: DB2 passes no options and VORLAN_INST is not set, and "
         "/tmp/reg/Vorlan cannot be listed: Permission denied"}, {}},
-      {[] { Registry().AddInstance("Instance001"); }, false, {"--options", "XjInstanceName=.."}, 4,
+      {[](Registry r) { r.AddInstance("Instance001"); }, false, {"--options", "XjInstanceName=.."}, 4,
        {"(exit status 4): no instance: the name \"..\" is refused"}, {}},
-      {[] { Registry().AddInstance("Instance001"); MakeDirs(kProperties); }, false, {}, 5,
+      {[](Registry r) { r.AddInstance("Instance001"); MakeDirs(kProperties); }, false, {}, 5,
        {"(exit status 5): cannot open " + kProperties + ": it is a directory, not a regular file"}, {}},
-      {[] { InstallWith("dVORLANHOME /tmp/vorlan\n"); chmod(kProperties.c_str(), 0600); }, true, {}, 5,
+      {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan\n"); chmod(kProperties.c_str(), 0600); }, true, {}, 5,
        {"(exit status 5): cannot open " + kProperties + ": Permission denied"}, {}},
-      {[] { InstallWith("dVORLANHOMEDIR /tmp/vorlan\n"); }, false, {}, 6,
+      {[](Registry r) { InstallWith(r, "dVORLANHOMEDIR /tmp/vorlan\n"); }, false, {}, 6,
        {"(exit status 6): no \"dVORLANHOME\" line with a value in " + kProperties + ": there is no such line"}, {}},
-      {[] { InstallWith("dVORLANHOME /tmp/vorlan\r\n"); }, false, {}, 7,
+      {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan\r\n"); }, false, {}, 7,
        {"\nhome              ok       /tmp/vorlan\\r\n", "(exit status 7): /tmp/vorlan\\r/Base/libXjKelmar.so: No such",
         "note: dVORLANHOME in " + kProperties + ": the value ends with a carriage return: the file has DOS line ends"},
        {R"("home":"/tmp/vorlan\u000d")"}},
-      {[] { InstallWith("dVORLANHOME /tmp/vorlan old\n"); }, false, {}, 0,
+      {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan old\n"); }, false, {}, 0,
        {"the value holds a blank: the library takes only \"/tmp/vorlan\" and ignores the rest of the line, \" old\""},
        {}},
-      {[] { InstallWith("dVORLANHOME /tmp/vorlan \t\n"); }, false, {}, 0,
+      {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan \t\n"); }, false, {}, 0,
        {"the value is followed by a blank: the library ignores it, but get_reg_value keeps it and reads "
         "\"/tmp/vorlan \\t\""}, {}},
-      {[] { setenv("XJREG", "/tmp/\x1b[2J\xc2\x9b\xff\x7f\\reg", 1); }, false, {}, 3,
+      {[](Registry) { setenv("XJREG", "/tmp/\x1b[2J\xc2\x9b\xff\x7f\\reg", 1); }, false, {}, 3,
        {"no registry: /tmp/\\x1b[2J\\xc2\\x9b\\xff\\x7f\\\\reg/Vorlan: No such file or directory"},
        {R"("root":"/tmp/\u001b[2J\u009b\ufffd\u007f\\reg")"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plain.front());
     RunIsolated([&] {
-      c.arrange();
+      unsetenv("VORLAN_INST");
+      unsetenv("VORLAN_VM");
+      const RegistryTree registry("/tmp/reg");
+      registry.Export();
+      c.arrange(registry);
       // Root passes every permission test.
       if (c.ordinary_user) {
         ASSERT_EQ(setresuid(65534, 65534, 65534), 0);
