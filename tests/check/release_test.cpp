@@ -22,15 +22,15 @@ std::set<std::string> OptionsNamedIn(const std::string& text) {
 }
 
 TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
-  const std::pair<const char*, const char*> tools[] = {{KELMAR_CHECK_PROGRAM, "kelmar-check.1"},
-                                                       {KELMAR_HOST_PROGRAM, "kelmar-host.1"}};
-  for (const auto& [program, manual] : tools) {
-    SCOPED_TRACE(manual);
+  struct Tool { const char* program; const char* manual; };
+  const Tool tools[] = {{KELMAR_CHECK_PROGRAM, "kelmar-check.1"}, {KELMAR_HOST_PROGRAM, "kelmar-host.1"}};
+  for (const Tool& tool : tools) {
+    SCOPED_TRACE(tool.manual);
     RunIsolated([&] {
       // roff writes a minus sign as \-.
-      const std::string roff = std::regex_replace(ReadFile(std::string(KELMAR_MANUAL_DIR "/") + manual),
+      const std::string roff = std::regex_replace(ReadFile(std::string(KELMAR_MANUAL_DIR "/") + tool.manual),
                                                   std::regex(R"(\\-)"), "-");
-      const ProgramRun help = RunProgram({program, "--help"});
+      const ProgramRun help = RunProgram({tool.program, "--help"});
       ASSERT_EQ(help.status, 0);
       EXPECT_EQ(OptionsNamedIn(roff), OptionsNamedIn(help.out));
     });
