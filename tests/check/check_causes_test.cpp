@@ -44,12 +44,8 @@ TEST(CheckCauses, NamesTheCauseWithItsStepAndEscapesEveryField) {
       {[](Registry r) { r.AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0311); }, true, {}, 4,
        {"FAILED at instance (exit status 4): no instance: DB2 passes no options and VORLAN_INST is not set, and "
         "/tmp/reg/Vorlan cannot be listed: Permission denied"}, {}},
-      {[](Registry r) { r.AddInstance("Instance001"); }, false, {"--options", "XjInstanceName=.."}, 4,
-       {"(exit status 4): no instance: the name \"..\" is refused"}, {}},
       {[](Registry r) { r.AddInstance("Instance001"); MakeDirs(kProperties); }, false, {}, 5,
        {"(exit status 5): cannot open " + kProperties + ": it is a directory, not a regular file"}, {}},
-      {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan\n"); chmod(kProperties.c_str(), 0600); }, true, {}, 5,
-       {"(exit status 5): cannot open " + kProperties + ": Permission denied"}, {}},
       {[](Registry r) { InstallWith(r, "dVORLANHOMEDIR /tmp/vorlan\n"); }, false, {}, 6,
        {"(exit status 6): no \"dVORLANHOME\" line with a value in " + kProperties + ": there is no such line"}, {}},
       {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan\r\n"); }, false, {}, 7,
