@@ -67,7 +67,7 @@ HomeLine ReadHomeLine(const std::string& path) {
   HomeLine line;
   std::FILE* file = std::fopen(path.c_str(), "re");
   if (file == nullptr) return line;
-  char piece[1023];
+  char piece[1023];  // the library's pieces: 1022 characters and the terminator
   while (!line.found && std::fgets(piece, sizeof piece, file) != nullptr) {
     std::string text(piece);
     text = text.substr(0, text.find('\n'));
