@@ -46,8 +46,9 @@ TEST(CheckCauses, NamesTheCauseWithItsStepAndEscapesEveryField) {
         "/tmp/reg/Vorlan cannot be listed: Permission denied"}, {}},
       {[](Registry r) { r.AddInstance("Instance001"); MakeDirs(kProperties); }, false, {}, 5,
        {"(exit status 5): cannot open " + kProperties + ": it is a directory, not a regular file"}, {}},
-      {[](Registry r) { InstallWith(r, "dVORLANHOMEDIR /tmp/vorlan\n"); }, false, {}, 6,
-       {"(exit status 6): no \"dVORLANHOME\" line with a value in " + kProperties + ": there is no such line"}, {}},
+      {[](Registry r) { InstallWith(r, "dVORLANHOME\ndVORLANHOME /tmp/vorlan\n"); }, false, {}, 6,
+       {"(exit status 6): no \"dVORLANHOME\" line with a value in " + kProperties +
+        ": the first such line has none, and the library reads no further"}, {}},
       {[](Registry r) { InstallWith(r, "dVORLANHOME /tmp/vorlan\r\n"); }, false, {}, 7,
        {"\nhome              ok       /tmp/vorlan\\r\n", "(exit status 7): /tmp/vorlan\\r/Base/libXjKelmar.so: No such",
         "note: dVORLANHOME in " + kProperties + ": the value ends with a carriage return: the file has DOS line ends"},
