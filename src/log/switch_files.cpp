@@ -1,7 +1,6 @@
 #include "log/switch_files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,14 +9,18 @@
 
 namespace kelmar {
 
-bool OwnerMaySwitch(uid_t owner) { return owner == 0 || owner == geteuid(); }
+bool MaySwitch(const struct stat& file) {
+  const bool owner_may = file.st_uid == 0 || file.st_uid == geteuid();
+  return owner_may && (S_ISDIR(file.st_mode) || file.st_nlink == 1);
+}
 
 MarkerState ExamineMarker(const char* tag, const char* path) {
   struct stat marker {};
   if (lstat(path, &marker) != 0) return MarkerState::kAbsent;
-  if (OwnerMaySwitch(marker.st_uid)) return MarkerState::kHonoured;
-  SqluvErrorLog(tag, "------%s ignored: owned by uid %u, neither root nor uid %u --------", path,
-                static_cast<unsigned>(marker.st_uid), static_cast<unsigned>(geteuid()));
+  if (MaySwitch(marker)) return MarkerState::kHonoured;
+  SqluvErrorLog(tag, "------%s ignored: owner uid %u, %u links; only root's or uid %u's with one link counts --------",
+                path, static_cast<unsigned>(marker.st_uid), static_cast<unsigned>(marker.st_nlink),
+                static_cast<unsigned>(geteuid()));
   return MarkerState::kIgnored;
 }
 
@@ -32,12 +35,12 @@ int OpenTraceFile() {
   if (fd < 0) {
     if (errno != ELOOP) return -1;
     struct stat link {};
-    if (lstat(kTraceLogPath, &link) != 0 || !S_ISLNK(link.st_mode) || !OwnerMaySwitch(link.st_uid)) return -1;
+    if (lstat(kTraceLogPath, &link) != 0 || !S_ISLNK(link.st_mode) || !MaySwitch(link)) return -1;
     fd = open(kTraceLogPath, kFlags);
     if (fd < 0) return -1;
   }
   struct stat file {};
-  if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || !OwnerMaySwitch(file.st_uid)) {
+  if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || !MaySwitch(file)) {
     close(fd);
     return -1;
   }

@@ -5,12 +5,14 @@
 // else at those names is treated as absent.
 #pragma once
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 namespace kelmar {
 
-// True for root and for this process's effective user.
-bool OwnerMaySwitch(uid_t owner);
+// True when root or this process's effective user owns `file` and nobody
+// made it appear there under a second name: a hard link to another's file
+// carries that file's owner.
+bool MaySwitch(const struct stat& file);
 
 enum class MarkerState { kAbsent, kIgnored, kHonoured };
 
