@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "check/switch_files_report.h"
+
 namespace kelmar::check {
 
 enum class Step {
@@ -86,6 +88,7 @@ struct StepResult {
 struct CheckReport {
   std::vector<StepResult> steps;  // every step, in order
   std::vector<std::string> notes;  // what the reader should know about the check itself
+  SwitchFiles switch_files;
 
   const StepResult* FirstFailure() const;
   int ExitStatus() const;

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   CheckCommand& command = parsed.command;
   if (!command.trace) kelmar::SwitchTraceOffForThisProcess();
 
-  const CheckReport report = RunCheck(command.options);
+  CheckReport report = RunCheck(command.options);
+  report.switch_files = ExamineSwitchFiles();
   if (command.json) {
     PrintJson(std::cout, report);
   } else {
