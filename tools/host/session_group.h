@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <latch>
 #include <mutex>
 #include <string>
@@ -23,11 +24,27 @@ class SessionGroup {
   // to move; returns when all have.
   void FinishData() { data_done_.arrive_and_wait(); }
 
+  // Runs `end` for session `index` (from 0) after the sessions before it.
+  // Committed in sequence order, of two backups that race for the parts of
+  // one image the one that stores the first part stores them all, and the
+  // other fails before it stored any.
+  template <typename End>
+  void EndInTurn(unsigned index, End end) {
+    std::unique_lock lock(turn_mutex_);
+    turn_changed_.wait(lock, [&] { return turn_ == index; });
+    end();
+    ++turn_;
+    turn_changed_.notify_all();
+  }
+
  private:
   std::latch data_done_;
   std::atomic<bool> failed_{false};
   mutable std::mutex mutex_;
   std::string failure_;
+  std::mutex turn_mutex_;
+  std::condition_variable turn_changed_;
+  unsigned turn_ = 0;
 };
 
 }  // namespace kelmar::host
