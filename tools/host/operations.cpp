@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "host/data_sessions.h"
+#include "host/interruption.h"
 #include "host/part_files.h"
 #include "host/return_codes.h"
 
@@ -206,6 +207,16 @@ void RequireNoFurtherPart(const VendorCalls& calls, const HostCommand& command, 
   Fail(report, ExitStatus::kVendorFailure, failure);
 }
 
+// Puts the output in place after a run that succeeded, unless a signal came
+// after the last buffer: then it goes the way of an interrupted one.
+void Publish(PartFiles& parts, OperationReport& report) {
+  if (report.status != ExitStatus::kSuccess) return;
+  const int signal = InterruptingSignal();
+  if (signal != 0) return Fail(report, ExitStatus::kVendorFailure, std::string("interrupted by ") + SignalName(signal));
+  std::string error;
+  if (!parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
+}
+
 void Restore(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
   PartFiles parts;
   std::string error;
@@ -220,7 +231,7 @@ void Restore(const VendorCalls& calls, const HostCommand& command, OperationRepo
   });
   TakeGroupOutcome(report, group);
   if (report.status == ExitStatus::kSuccess) RequireNoFurtherPart(calls, command, report);
-  if (report.status == ExitStatus::kSuccess && !parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
+  Publish(parts, report);
 }
 
 // One session per log file, one after another, as DB2's log archiving does.
@@ -281,9 +292,7 @@ void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationRep
     report.sessions.back().label = identity.log_name;
     RunGetSession(calls, records, part.fd(0), command.buffer_size, group, report.sessions.back());
     TakeGroupOutcome(report, group);
-    if (report.status == ExitStatus::kSuccess && !part.Publish(error)) {
-      Fail(report, ExitStatus::kVendorFailure, error);
-    }
+    Publish(part, report);
   }
 }
 
