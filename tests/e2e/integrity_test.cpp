@@ -134,8 +134,9 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          EXPECT_EQ(Listing(kStore).size(), 3u) << "only the first backup's parts";
        }},
   };
-  for (const auto& [name, body] : cases) {
+  for (const auto& [name, act] : cases) {
     SCOPED_TRACE(name);
+    const std::function<void()>& body = act;
     RunIsolated([&] {
       const RegistryTree tree("/tmp/reg");
       tree.Export();
