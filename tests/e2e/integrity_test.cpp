@@ -95,7 +95,10 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
       {"relative paths",
        [] {
          ASSERT_EQ(chdir("/tmp/w"), 0);
-         EXPECT_EQ(Host({"backup", "--input", "a", "--timestamp", kTimestamp, "--sessions", "3"}).status, 0);
+         const ProgramRun backup =
+             Host({"backup", "--input", "a", "--timestamp", kTimestamp, "--sessions", "3", "--progress"});
+         EXPECT_EQ(backup.status, 0);
+         EXPECT_EQ(backup.err.rfind("backup: 40000 bytes (0.0 MiB) in ", 0), 0u) << "the totals line";
          EXPECT_EQ(Host({"archive", "b"}).status, 0);
          ExpectFailure(Host({"archive", "b"}), "the store already holds log file b");
          MakeDirs("/tmp/w/od");
