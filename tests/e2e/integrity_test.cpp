@@ -156,4 +156,17 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
   }
 }
 
+// An image is named by its timestamp: only a real date and time names one.
+TEST(Integrity, TimestampsAreRealDatesAndTimes) {
+  const std::pair<const char*, bool> cases[] = {
+      {"20240229235959", true},  {"20000229000000", true},  {"20261305141541", false}, {"20230229120000", false},
+      {"21000229120000", false}, {"20261131120000", false}, {"20261205240000", false}, {"20261205146000", false},
+      {"20261205141560", false}, {"00001205141541", false}, {"2026120514154", false},
+  };
+  for (const auto& [timestamp, real] : cases) {
+    const auto parsed = kelmar::host::ParseCommandLine({"--library=l", "restore", "--output=o", "--timestamp", timestamp});
+    EXPECT_EQ(parsed.outcome == kelmar::host::ParsedCommandLine::Outcome::kRun, real) << timestamp;
+  }
+}
+
 }  // namespace
