@@ -55,9 +55,8 @@ void RunSession(const VendorCalls& calls, SessionRecords& records, SessionGroup&
   const auto start = std::chrono::steady_clock::now();
   const bool opened = Open(calls, records, group, report);
   if (opened) move_data();
-  group.FinishData();
-  const unsigned turn = records.sequence() > 0 ? static_cast<unsigned>(records.sequence() - 1) : 0;
-  group.EndInTurn(turn, [&] {
+  group.FinishData(records.sequence());
+  group.EndInTurn(records.sequence(), [&] {
     if (opened) End(calls, records, group, report);
   });
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
