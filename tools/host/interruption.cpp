@@ -11,7 +11,14 @@ namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
 
-void Note(int signal) { g_signal = signal; }
+// A second signal ends the process at once, for a call that never returns.
+void Note(int signal) {
+  if (g_signal != 0) {
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+  }
+  g_signal = signal;
+}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // SIGINT and SIGTERM stop kelmar-host between buffers rather than at once:
 // the handler only notes the signal, the sessions see it and fail, and what
-// they wrote is aborted in the store or removed from the disk.
+// they wrote is aborted in the store or removed from the disk. A second
+// signal, for a vendor call that does not return, ends the process at once.
 #pragma once
 
 namespace kelmar::host {
