@@ -86,19 +86,6 @@ bool MakeAbsolute(std::string& path) {
   return true;
 }
 
-}  // namespace
-
-std::string TimestampNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[kTimestampDigits + 1];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-  return text;
-}
-
-namespace {
-
 class Parser {
  public:
   explicit Parser(const std::vector<std::string>& args) : args_(args) {}
@@ -254,6 +241,15 @@ class Parser {
 };
 
 }  // namespace
+
+std::string TimestampNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[kTimestampDigits + 1];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  return text;
+}
 
 char ActionLetter(Operation operation) { return InfoOf(operation).letter; }
 const char* OperationName(Operation operation) { return InfoOf(operation).name; }
