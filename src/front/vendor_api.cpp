@@ -1,7 +1,7 @@
 // DB2's vendor interface. No storage work happens here: every call goes to
 // the matching entry point of the loaded backend with its arguments
 // unchanged, and the backend's result goes back to DB2 unchanged.
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "kelmar/db2_vendor.h"

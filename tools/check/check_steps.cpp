@@ -15,7 +15,8 @@
 #include "discovery/base_dir_steps.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
+#include "discovery/regular_file.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
 
@@ -31,10 +32,9 @@ std::string ErrnoText(int error) { return std::strerror(error); }
 
 // Why `path` cannot be opened for reading, as the system says it.
 std::string WhyUnreadable(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return ErrnoText(errno);
-  std::fclose(file);
-  return "it could not be read";
+  const RegularFile file(path.c_str());
+  if (file.not_regular()) return "not a regular file";
+  return file.is_open() ? "it could not be read" : ErrnoText(errno);
 }
 
 // Why the library's execute test refused `path` under `home`, in the
@@ -86,7 +86,7 @@ class Checker {
     };
 
     // Each of these needs the one before it, as in the library.
-    const bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
+    const bool found = Registry(result(Step::kRegistry), report) && Instance(result(Step::kInstance)) &&
                  Properties(result(Step::kProperties)) && Home(result(Step::kHome)) &&
                  Backend(result(Step::kBackend));
     if (found) {
@@ -126,12 +126,16 @@ class Checker {
     return true;
   }
 
-  bool Registry(StepResult& result) {
+  bool Registry(StepResult& result, CheckReport& report) {
     SettleRegistryRoot(kTag);
-    const char* root = xjReg.load(std::memory_order_acquire);
-    root_ = root;
-    // The library keeps XJREG's own text, not a copy of it.
-    const bool from_variable = root == std::getenv("XJREG");
+    root_ = xjReg.load(std::memory_order_acquire);
+    const char* variable = std::getenv("XJREG");
+    const bool from_variable = variable != nullptr && variable[0] != '\0';
+    if (from_variable && variable[0] != '/') {
+      report.notes.push_back("XJREG is relative (" + Quoted(variable) +
+                             "): the library takes it against the working directory that DB2 has at its first "
+                             "session, which may not be this one");
+    }
     result.facts = {{"root", root_, false}, {"source", from_variable ? "XJREG" : "default", false}};
     const std::string summary = root_ + (from_variable ? " (from XJREG)" : " (the default: XJREG is unset or empty)");
 
