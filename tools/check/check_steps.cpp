@@ -92,7 +92,7 @@ class Checker {
     if (found) {
       // Listed before the load, whose dlerror names only the first library missing.
       NeededLibraries(result(Step::kNeededLibraries));
-      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints));
+      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints), report);
     }
     MarkSkipped(report);
     if (geteuid() == 0) {
@@ -227,7 +227,7 @@ class Checker {
   }
 
   bool Load(StepResult& result, CheckReport& report) {
-    PathText path;
+    PathText& path = load_path_;
     BuildBackendLibraryPath(base_dir_, path);
     const std::string library(path.view());
     result.facts = {{"path", library, false}, {"mode", "RTLD_NOW", false}};
@@ -245,21 +245,21 @@ class Checker {
       result.facts.push_back({"chdir_error", ErrnoText(error)});
     }
     result.facts.push_back({"working_directory", CurrentDirectory()});
-    handle_ = OpenBackendLibrary(path);
-    const char* load_error = handle_ == nullptr ? dlerror() : nullptr;
+    EntryText load_error;
+    handle_ = OpenBackendLibrary(path, load_error.span());
     if (!working_directory.Restore()) {
       report.notes.push_back("the working directory could not be changed back after the load");
     }
 
     if (handle_ == nullptr) {
-      const std::string reason = load_error != nullptr ? load_error : "no reason given";
+      const std::string reason(load_error.view());
       result.facts.push_back({"dlerror", reason, false});
       return Fail(result, "dlopen failed: " + reason);
     }
     return Pass(result, "loaded with RTLD_NOW from " + std::string(base_dir_.view()));
   }
 
-  void EntryPoints(StepResult& result) {
+  void EntryPoints(StepResult& result, CheckReport& report) {
     std::string missing;
     for (const char* name : kBackendEntryNames) {
       const bool found = dlsym(handle_, name) != nullptr;
@@ -269,6 +269,11 @@ class Checker {
     dlerror();  // the misses leave their text behind
     dlclose(handle_);
     handle_ = nullptr;
+    if (StaysMapped(load_path_.c_str())) {
+      report.notes.push_back("the backend cannot be reloaded: it stays mapped after dlclose (it exports unique "
+                             "symbols or may not be unloaded), so after the unload marker the next session gets "
+                             "its old code, not the file on disk");
+    }
     if (!missing.empty()) {
       Fail(result, "missing: " + missing);
     } else {
@@ -283,6 +288,7 @@ class Checker {
   PathText home_;
   PathText library_;
   PathText base_dir_;
+  PathText load_path_;
   void* handle_ = nullptr;
 };
 
