@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "discovery/regular_file.h"
 #include "kelmar/backend.h"
 #include "loader/backend_file_check.h"
 
@@ -26,6 +27,9 @@ const char* DlErrorText() {
 }
 
 bool StaysMapped(const char* path) {
+  // With nothing of that name mapped, the dynamic loader opens the file to
+  // compare it, and a FIFO put there since the load would block that open.
+  if (!RegularFile(path).is_open()) return false;
   void* const handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
   if (handle == nullptr) {
     dlerror();  // nothing to report: it is gone
