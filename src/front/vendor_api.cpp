@@ -152,7 +152,7 @@ sqlint32 sqluvend(sqlint32 action, void* vendorCB, Init_output* out, Return_code
   LogEntered(kEnd.tag);
   sqlint32 result = -1;
   if (CallLoadedBackend<f_sqluvend>(kEnd, result, action, vendorCB, out, return_code)) {
-    kelmar::NoteSessionEnded(action, vendorCB, result);
+    kelmar::NoteSessionEnded(vendorCB, result);
     const LifecycleHold lifecycle;
     CheckUnloadMarkers(kEnd.tag, lifecycle);
   }

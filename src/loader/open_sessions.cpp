@@ -44,9 +44,7 @@ OpenHandle* FindFree() {
   return nullptr;
 }
 
-bool EndsSession(sqlint32 action, sqlint32 result) {
-  return result == SQLUV_OK || (action == SQLUV_ABORT && result != SQLUV_INV_ACTION);
-}
+bool EndsSession(sqlint32 result) { return result != SQLUV_INV_ACTION && result != SQLUV_COMMIT_FAILED; }
 
 }  // namespace
 
@@ -61,8 +59,8 @@ void NoteSessionOpened(const void* vendor_cb) {
   }
 }
 
-void NoteSessionEnded(sqlint32 action, const void* vendor_cb, sqlint32 result) {
-  if (!EndsSession(action, result)) return;
+void NoteSessionEnded(const void* vendor_cb, sqlint32 result) {
+  if (!EndsSession(result)) return;
   const SessionsHold hold;
   if (OpenHandle* handle = Find(vendor_cb)) --handle->sessions;
 }
