@@ -39,7 +39,7 @@ void InstallUnloading(const char* backend) {
   WriteFile(kelmar::kUnloadMarker, "");
 }
 
-TEST(DamagedInstallation, FailsTheLoadWithItsReason) {
+TEST(DamagedFiles, FailTheLoadWithTheirReason) {
   struct Damage { std::function<void()> arrange; bool in_properties; std::string reason; };
   const Damage damages[] = {
       {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 100), 0); }, false, "file is cut short: program headers end at "},
