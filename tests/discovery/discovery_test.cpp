@@ -19,7 +19,7 @@
 #include "discovery/base_dir.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "kelmar/libkelmar.h"
 #include "testbed/caller_buffer.h"
 #include "testbed/isolation.h"

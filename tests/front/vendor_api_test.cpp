@@ -16,7 +16,7 @@
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "loader/backend_table.h"

@@ -18,7 +18,8 @@
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
+#include "discovery/regular_file.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
 
@@ -41,17 +42,15 @@ std::string KindOf(mode_t mode) {
   return "a special file";
 }
 
-// The library opens .properties without looking at it: a directory opens and
-// reads as empty, a FIFO waits for a writer. Empty when `path` is a regular
-// file that can be opened for reading, else why it cannot be read.
+// Empty when `path` is a regular file that can be opened for reading, as
+// the library opens it; else why not, naming what it is instead.
 std::string WhyUnreadable(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return ErrnoText(errno);
   if (!S_ISREG(status.st_mode)) return "it is " + KindOf(status.st_mode) + ", not a regular file";
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return ErrnoText(errno);
-  std::fclose(file);
-  return {};
+  const RegularFile file(path.c_str());
+  if (file.not_regular()) return "it is not a regular file";
+  return file.is_open() ? std::string{} : ErrnoText(errno);
 }
 
 // The first line of .properties whose first word is "dVORLANHOME", read in
@@ -65,7 +64,8 @@ struct HomeLine {
 HomeLine ReadHomeLine(const std::string& path) {
   constexpr const char* kSeparators = " \t\n";
   HomeLine line;
-  std::FILE* file = std::fopen(path.c_str(), "re");
+  RegularFile regular(path.c_str());
+  std::FILE* file = regular.TakeStream();
   if (file == nullptr) return line;
   char piece[1023];  // the library's pieces: 1022 characters and the terminator
   while (!line.found && std::fgets(piece, sizeof piece, file) != nullptr) {
@@ -151,13 +151,13 @@ class Checker {
     };
 
     // Each of these needs the one before it, as in the library.
-    const bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
+    const bool found = Registry(result(Step::kRegistry), report) && Instance(result(Step::kInstance)) &&
                  Properties(result(Step::kProperties)) && Home(result(Step::kHome), report) &&
                  Backend(result(Step::kBackend));
     if (found) {
       // Listed before the load, whose dlerror names only the first library missing.
       NeededLibraries(result(Step::kNeededLibraries));
-      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints));
+      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints), report);
     }
     MarkSkipped(report);
     if (geteuid() == 0) {
@@ -191,12 +191,16 @@ class Checker {
     return true;
   }
 
-  bool Registry(StepResult& result) {
+  bool Registry(StepResult& result, CheckReport& report) {
     SettleRegistryRoot(kTag);
-    const char* root = xjReg.load(std::memory_order_acquire);
-    root_ = root;
-    // The library keeps XJREG's own text, not a copy of it.
-    const bool from_variable = root == std::getenv("XJREG");
+    root_ = xjReg.load(std::memory_order_acquire);
+    const char* variable = std::getenv("XJREG");
+    const bool from_variable = variable != nullptr && variable[0] != '\0';
+    if (from_variable && variable[0] != '/') {
+      report.notes.push_back("XJREG is relative (" + Quoted(variable) +
+                             "): the library takes it against the working directory that DB2 has at its first "
+                             "session, which may not be this one");
+    }
     result.facts = {{"root", root_, false}, {"source", from_variable ? "XJREG" : "default", false}};
     const std::string summary = root_ + (from_variable ? " (from XJREG)" : " (the default: XJREG is unset or empty)");
 
@@ -307,7 +311,7 @@ class Checker {
   }
 
   bool Load(StepResult& result, CheckReport& report) {
-    PathText path;
+    PathText& path = load_path_;
     BuildBackendLibraryPath(base_dir_, path);
     const std::string library(path.view());
     result.facts = {{"path", library, false}, {"mode", "RTLD_NOW", false}};
@@ -325,21 +329,21 @@ class Checker {
       result.facts.push_back({"chdir_error", ErrnoText(error)});
     }
     result.facts.push_back({"working_directory", CurrentDirectory()});
-    handle_ = OpenBackendLibrary(path);
-    const char* load_error = handle_ == nullptr ? dlerror() : nullptr;
+    EntryText load_error;
+    handle_ = OpenBackendLibrary(path, load_error.span());
     if (!working_directory.Restore()) {
       report.notes.push_back("the working directory could not be changed back after the load");
     }
 
     if (handle_ == nullptr) {
-      const std::string reason = load_error != nullptr ? load_error : "no reason given";
+      const std::string reason(load_error.view());
       result.facts.push_back({"dlerror", reason, false});
       return Fail(result, "dlopen failed: " + reason);
     }
     return Pass(result, "loaded with RTLD_NOW from " + std::string(base_dir_.view()));
   }
 
-  void EntryPoints(StepResult& result) {
+  void EntryPoints(StepResult& result, CheckReport& report) {
     std::string missing;
     for (const char* name : kBackendEntryNames) {
       const bool found = dlsym(handle_, name) != nullptr;
@@ -349,6 +353,11 @@ class Checker {
     dlerror();  // the misses leave their text behind
     dlclose(handle_);
     handle_ = nullptr;
+    if (StaysMapped(load_path_.c_str())) {
+      report.notes.push_back("the backend cannot be reloaded: it stays mapped after dlclose (it exports unique "
+                             "symbols or may not be unloaded), so after the unload marker the next session gets "
+                             "its old code, not the file on disk");
+    }
     if (!missing.empty()) {
       Fail(result, "missing: " + missing);
     } else {
@@ -363,6 +372,7 @@ class Checker {
   PathText home_;
   PathText library_;
   PathText base_dir_;
+  PathText load_path_;
   void* handle_ = nullptr;
 };
 
