@@ -13,8 +13,14 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+
+// Defined only in a build with a sanitizer.
+struct __sanitizer_sandbox_arguments;
+extern "C" [[gnu::weak]] void __sanitizer_sandbox_on_notify(__sanitizer_sandbox_arguments* args);
 
 namespace kelmar::testbed {
 namespace {
@@ -41,12 +47,22 @@ bool WriteTo(const char* path, const std::string& text) {
 // namespace.
 std::string EnterUserNamespace() {
   const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+  // Only a single-threaded process may enter one (see SanitizerThreadStoppable).
+  if (__sanitizer_sandbox_on_notify != nullptr) __sanitizer_sandbox_on_notify(nullptr);
   if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return Failed("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
   // An unprivileged process may map its group only with setgroups denied.
   if (!WriteTo("/proc/self/setgroups", "deny")) return Failed("denying setgroups");
   if (!WriteTo("/proc/self/uid_map", "0 " + uid + " 1")) return Failed("writing uid_map");
   if (!WriteTo("/proc/self/gid_map", "0 " + gid + " 1")) return Failed("writing gid_map");
   return {};
+}
+
+// ThreadSanitizer starts a thread of its own in every forked child, which
+// keeps the child out of a new user namespace. It stops that thread when
+// told, but only once the parent has started a thread of its own.
+void SanitizerThreadStoppable() {
+  static std::once_flag once;
+  if (__sanitizer_sandbox_on_notify != nullptr) std::call_once(once, [] { std::thread([] {}).join(); });
 }
 
 std::string EnterMountNamespace() {
@@ -99,6 +115,7 @@ void RunIsolated(const std::function<void()>& body) {
   int reason_pipe[2];
   ASSERT_EQ(pipe(reason_pipe), 0) << std::strerror(errno);
   std::fflush(nullptr);
+  SanitizerThreadStoppable();
 
   const pid_t child = fork();
   ASSERT_GE(child, 0) << "fork: " << std::strerror(errno);
