@@ -181,7 +181,10 @@ Lines LoadFrom(const std::string& base, bool fails, const Lines& after, const st
 // A directory whose path has `length` characters.
 std::string LongDirectory(std::size_t length) {
   std::string path = "/tmp/h";
-  while (path.size() < length) path += "/" + std::string(std::min<std::size_t>(200, length - path.size() - 1), 'd');
+  while (path.size() < length) {
+    const std::size_t run = std::min<std::size_t>(200, length - path.size() - 1);
+    path.append(1, '/').append(run, 'd');
+  }
   MakeDirs(path);
   return path;
 }
