@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "kelmar/backend.h"
 #include "object_store.h"
+#include "stored_format.h"
 
 #define XJ_EXPORT __attribute__((visibility("default")))
 
@@ -29,6 +31,11 @@ struct Session {
   std::FILE* file = nullptr;  // unbuffered: DB2's buffers are large already
   std::string final_path;    // kWrite: where the object goes on commit
   std::string partial_path;  // kWrite: the object until then
+  std::uint32_t parts = 1;         // kWrite: for its header
+  std::uint32_t sequence = 0;      // kWrite: for its header
+  std::uint64_t length = 0;        // kWrite: written so far; kRead: still to read
+  std::uint64_t expected_sum = 0;  // kRead: the header's checksum
+  Checksum checksum;               // of the data moved so far
   std::vector<StoredObject> found;  // kQuery
   std::size_t next_found = 0;
 
@@ -88,10 +95,14 @@ std::FILE* Unbuffered(std::FILE* file) {
   return file;
 }
 
-sqlint32 StartWrite(Session& session, const DB2_info& info, ObjectKind kind, const std::string& store, Return_code* rc) {
+sqlint32 StartWrite(Session& session, const Init_input& in, ObjectKind kind, const std::string& store, Return_code* rc) {
   std::string why_not;
-  const std::optional<ObjectKey> key = KeyOfSession(info, kind, why_not);
+  const std::optional<ObjectKey> key = KeyOfSession(*in.DB2_session, kind, why_not);
   if (!key) return Result(rc, SQLUV_INIT_FAILED, why_not);
+  // Every part names how many the image has, so a restore can tell that none is missing.
+  session.parts = kind == ObjectKind::kImage ? in.num_sessions : 1;
+  session.sequence = static_cast<std::uint32_t>(key->sequence);
+  if (session.sequence > session.parts) return Result(rc, SQLUV_INIT_FAILED, "sequence beyond num_sessions");
   const std::string name = FileNameOf(*key);
   session.mode = Mode::kWrite;
   session.final_path = store + '/' + name;
@@ -101,9 +112,11 @@ sqlint32 StartWrite(Session& session, const DB2_info& info, ObjectKind kind, con
   const int fd = mkostemp(partial.data(), O_CLOEXEC);
   if (fd < 0) return IoFailure(rc, errno);
   session.partial_path = std::move(partial);
-  session.file = Unbuffered(fdopen(fd, "wb"));
+  const ObjectHeader header = UnfinishedHeader();
+  const ssize_t written = write(fd, &header, sizeof header);
+  session.file = written == static_cast<ssize_t>(sizeof header) ? Unbuffered(fdopen(fd, "wb")) : nullptr;
   if (session.file == nullptr) {
-    const int error = errno;
+    const int error = written < 0 || written == static_cast<ssize_t>(sizeof header) ? errno : ENOSPC;
     close(fd);
     unlink(session.partial_path.c_str());
     return IoFailure(rc, error);
@@ -120,6 +133,18 @@ sqlint32 StartRead(Session& session, const DB2_info& info, ObjectKind kind, cons
   if (session.file == nullptr) {
     return errno == ENOENT ? Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object") : IoFailure(rc, errno);
   }
+  // Only a whole image is handed out: a part whose siblings are missing or
+  // unfinished is not found, as there is no image to restore.
+  if (kind == ObjectKind::kImage) {
+    const std::string lacks = WhatImageLacks(store, *key);
+    if (!lacks.empty()) return Result(rc, SQLUV_OBJ_NOT_FOUND, lacks);
+  }
+  ObjectHeader header{};
+  if (!ReadHeader(fileno(session.file), header) || std::fseek(session.file, sizeof header, SEEK_SET) != 0) {
+    return Result(rc, SQLUV_IO_ERROR, "object is damaged");
+  }
+  session.length = header.length;
+  session.expected_sum = header.checksum;
   return SQLUV_OK;
 }
 
@@ -128,7 +153,7 @@ sqlint32 StartQuery(Session& session, const DB2_info& info, bool images, const s
   const std::optional<Selection> selection = SelectionOfSession(info, images, !images, why_not);
   if (!selection) return Result(rc, SQLUV_INIT_FAILED, why_not);
   session.mode = Mode::kQuery;
-  session.found = ListObjects(store, *selection);
+  session.found = ListObjects(store, *selection, true);
   return SQLUV_OK;
 }
 
@@ -148,8 +173,8 @@ sqlint32 OpenSession(Init_input* in, Init_output* out, Return_code* rc) {
   auto session = std::make_unique<Session>();
   sqlint32 code = SQLUV_OK;
   switch (action) {
-    case 'W': code = StartWrite(*session, info, ObjectKind::kImage, *store, rc); break;
-    case 'A': code = StartWrite(*session, info, ObjectKind::kLog, *store, rc); break;
+    case 'W': code = StartWrite(*session, *in, ObjectKind::kImage, *store, rc); break;
+    case 'A': code = StartWrite(*session, *in, ObjectKind::kLog, *store, rc); break;
     case 'R': code = StartRead(*session, info, ObjectKind::kImage, *store, rc); break;
     case 'T': code = StartRead(*session, info, ObjectKind::kLog, *store, rc); break;
     case 'I': code = StartQuery(*session, info, true, *store, rc); break;
@@ -169,6 +194,8 @@ sqlint32 Put(Session* session, Data* data, Return_code* rc) {
   }
   const auto size = static_cast<std::size_t>(data->buff_size);
   if (size > 0 && std::fwrite(data->dataptr, 1, size, session->file) != size) return IoFailure(rc, errno);
+  session->checksum.Add(static_cast<const char*>(data->dataptr), size);
+  session->length += size;
   data->actual_buff_size = data->buff_size;
   return Result(rc, SQLUV_OK);
 }
@@ -179,24 +206,48 @@ sqlint32 Get(Session* session, Data* data, Return_code* rc) {
   if (data == nullptr || data->buff_size <= 0 || data->dataptr == nullptr) {
     return Result(rc, SQLUV_BUFF_SIZE, "invalid buffer");
   }
-  // fread fills the buffer unless the object ends first.
-  const std::size_t got = std::fread(data->dataptr, 1, static_cast<std::size_t>(data->buff_size), session->file);
+  // The object's length is known from its header: a file that gives less
+  // shrank, and the last bytes are handed out only when the checksum holds.
+  const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(session->length, data->buff_size));
+  const std::size_t got = std::fread(data->dataptr, 1, size, session->file);
   if (std::ferror(session->file)) return IoFailure(rc, errno);
+  if (got != size) return Result(rc, SQLUV_IO_ERROR, "object is truncated");
+  session->checksum.Add(static_cast<const char*>(data->dataptr), got);
+  session->length -= got;
+  if (session->length == 0 && session->checksum.Value() != session->expected_sum) {
+    data->actual_buff_size = 0;
+    return Result(rc, SQLUV_IO_ERROR, "checksum mismatch");
+  }
   data->actual_buff_size = static_cast<sqlint32>(got);
   if (got == static_cast<std::size_t>(data->buff_size)) return Result(rc, SQLUV_OK);
   return got > 0 ? Result(rc, SQLUV_ENDOFMEDIA) : Result(rc, SQLUV_ENDOFMEDIA_NO_DATA);
 }
 
+// Puts the finished object under its name unless one is there already:
+// nothing a commit does may replace what another backup stored.
+int PublishWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: link fails as well when the name is taken.
+  if (link(from.c_str(), to.c_str()) != 0) return errno;
+  unlink(from.c_str());
+  return 0;
+}
+
 // Makes a written object visible under its name, durably; drops it on failure.
 sqlint32 Commit(Session& session, Return_code* rc) {
   int error = 0;
-  if (fsync(fileno(session.file)) != 0) error = errno;
+  const ObjectHeader header =
+      FinishedHeader(session.parts, session.sequence, session.length, session.checksum.Value());
+  const ssize_t written = pwrite(fileno(session.file), &header, sizeof header, 0);
+  if (written != static_cast<ssize_t>(sizeof header)) error = written < 0 ? errno : ENOSPC;
+  if (error == 0 && fsync(fileno(session.file)) != 0) error = errno;
   if (std::fclose(session.file) != 0 && error == 0) error = errno;
   session.file = nullptr;
-  if (error == 0 && rename(session.partial_path.c_str(), session.final_path.c_str()) != 0) error = errno;
+  if (error == 0) error = PublishWithoutReplacing(session.partial_path, session.final_path);
   if (error == 0) return Result(rc, SQLUV_OK);
   unlink(session.partial_path.c_str());
-  return Result(rc, SQLUV_COMMIT_FAILED, ErrorText(error));
+  return Result(rc, SQLUV_COMMIT_FAILED, error == EEXIST ? "object already exists" : ErrorText(error));
 }
 
 sqlint32 Discard(Session& session, Return_code* rc) {
@@ -230,7 +281,7 @@ sqlint32 Delete(Init_input* in, Return_code* rc) {
   const std::optional<std::string> store = StoreDirectory(why_not);
   if (!store) return Result(rc, SQLUV_DELETE_FAILED, why_not);
 
-  const std::vector<StoredObject> doomed = ListObjects(*store, *selection);
+  const std::vector<StoredObject> doomed = ListObjects(*store, *selection, false);
   if (doomed.empty()) return Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object");
   for (const StoredObject& object : doomed) {
     if (unlink(object.path.c_str()) != 0 && errno != ENOENT) return Result(rc, SQLUV_DELETE_FAILED, ErrorText(errno));

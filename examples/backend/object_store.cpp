@@ -2,14 +2,19 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <tuple>
+
+#include "stored_format.h"
 
 namespace xjkelmar {
 namespace {
@@ -120,6 +125,14 @@ std::optional<Selection> SelectionOfSession(const DB2_info& info, bool images, b
       why_not = "invalid timestamp";
       return std::nullopt;
     }
+    // One part of one image, as a backup that could not commit them all deletes the others.
+    const std::string_view sequence = TextOf(info.sequence);
+    const std::optional<int> number = NumberIn(sequence, kMaxSequence);
+    if (!sequence.empty() && (!number || *number == 0 || selection.timestamp.size() != kTimestampDigits)) {
+      why_not = "invalid sequence";
+      return std::nullopt;
+    }
+    selection.sequence = number.value_or(0);
   } else {
     selection.log_name = std::string(TextOf(info.filename));
     if (!selection.log_name.empty() && !IsLogName(selection.log_name)) {
@@ -175,7 +188,8 @@ bool Matches(const Selection& selection, const ObjectKey& key) {
     return false;
   }
   if (key.kind == ObjectKind::kImage) {
-    return selection.images && key.timestamp.compare(0, selection.timestamp.size(), selection.timestamp) == 0;
+    return selection.images && key.timestamp.compare(0, selection.timestamp.size(), selection.timestamp) == 0 &&
+           (selection.sequence == 0 || key.sequence == selection.sequence);
   }
   return selection.logs && (selection.log_name.empty() || key.log_name == selection.log_name);
 }
@@ -201,7 +215,7 @@ std::optional<std::string> StoreDirectory(std::string& why_not) {
   return store;
 }
 
-std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection) {
+std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection, bool whole_images_only) {
   std::vector<StoredObject> objects;
   DIR* listing = opendir(store.c_str());
   if (listing == nullptr) return objects;
@@ -211,15 +225,49 @@ std::vector<StoredObject> ListObjects(const std::string& store, const Selection&
     StoredObject object{*key, store + '/' + entry->d_name, 0};
     struct stat status {};
     if (stat(object.path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    object.size = static_cast<std::uint64_t>(status.st_size);
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    object.size = size > sizeof(ObjectHeader) ? size - sizeof(ObjectHeader) : 0;
     objects.push_back(std::move(object));
   }
   closedir(listing);
+  if (whole_images_only) {
+    std::map<std::string, bool> whole;  // by timestamp: each image is looked at once
+    std::erase_if(objects, [&](const StoredObject& object) {
+      if (object.key.kind != ObjectKind::kImage) return false;
+      const auto [verdict, first] = whole.try_emplace(object.key.timestamp, false);
+      if (first) verdict->second = WhatImageLacks(store, object.key).empty();
+      return !verdict->second;
+    });
+  }
   std::sort(objects.begin(), objects.end(), [](const StoredObject& a, const StoredObject& b) {
     return std::tie(a.key.kind, a.key.timestamp, a.key.sequence, a.key.log_name) <
            std::tie(b.key.kind, b.key.timestamp, b.key.sequence, b.key.log_name);
   });
   return objects;
+}
+
+std::string WhatImageLacks(const std::string& store, const ObjectKey& key) {
+  const auto header_of = [&](int sequence, ObjectHeader& header) {
+    ObjectKey part = key;
+    part.sequence = sequence;
+    const int fd = open((store + '/' + FileNameOf(part)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 0 : -1;
+    const bool finished = ReadHeader(fd, header);
+    close(fd);
+    return finished && header.sequence == static_cast<std::uint32_t>(sequence) ? 1 : -1;
+  };
+  ObjectHeader own{};
+  const int found = header_of(key.sequence, own);
+  if (found <= 0) return "part " + std::to_string(key.sequence) + (found == 0 ? " is missing" : " is damaged");
+  if (own.parts > kMaxSequence) return "part " + std::to_string(key.sequence) + " is damaged";
+  const std::string of = " of " + std::to_string(own.parts);
+  for (std::uint32_t sequence = 1; sequence <= own.parts; ++sequence) {
+    ObjectHeader header{};
+    const int state = header_of(static_cast<int>(sequence), header);
+    if (state == 0) return "part " + std::to_string(sequence) + of + " is missing";
+    if (state < 0 || header.parts != own.parts) return "part " + std::to_string(sequence) + of + " is damaged";
+  }
+  return {};
 }
 
 }  // namespace xjkelmar

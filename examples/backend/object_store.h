@@ -34,13 +34,14 @@ struct Selection {
   std::string database;
   int node = 0;
   std::string timestamp;  // images: only this backup
+  int sequence = 0;       // images: only this part of it; 0 for all
   std::string log_name;   // logs: only this file
 };
 
 struct StoredObject {
   ObjectKey key;
   std::string path;
-  std::uint64_t size = 0;
+  std::uint64_t size = 0;  // of the data, without the header (stored_format.h)
 };
 
 // The key of the object that DB2's session record describes, or the reason
@@ -60,7 +61,13 @@ bool Matches(const Selection& selection, const ObjectKey& key);
 std::optional<std::string> StoreDirectory(std::string& why_not);
 
 // The stored objects that `selection` matches: images by timestamp and
-// sequence, then log files by name.
-std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection);
+// sequence, then log files by name. With `whole_images_only`, the parts of an
+// image that cannot be restored whole are left out.
+std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection, bool whole_images_only);
+
+// Why the image that part `key` belongs to cannot be restored whole ("part 3
+// of 4 is missing"); empty when every part is there, finished, and as long
+// as its header says. DB2 gets this text as a return code's description.
+std::string WhatImageLacks(const std::string& store, const ObjectKey& key);
 
 }  // namespace xjkelmar

@@ -1,32 +1,83 @@
 #!/usr/bin/env bash
-# The demo: a multi-session backup through libkelmar.so into a throwaway
-# Vorlan installation, then list, restore, compare, delete, and show the trace.
+# The demo: kelmar-check on a throwaway Vorlan installation, a multi-session
+# backup through libkelmar.so into it, then list, restore, compare, delete,
+# and show the trace.
 #
-# usage: demo.sh KELMAR_HOST LIBKELMAR_SO SAMPLE_BACKEND_SO
+# usage: demo.sh [--keep DIR] KELMAR_HOST LIBKELMAR_SO SAMPLE_BACKEND_SO KELMAR_CHECK
 #
-# The library's trace file and markers live at fixed places in /tmp. As root
-# the demo runs in a private mount namespace with its own /tmp, so it never
-# touches the machine's /tmp/libkelmar.log or markers. Otherwise it leaves
-# /tmp alone and shows the trace only when you switched it on yourself.
+# --keep DIR (or KELMAR_DEMO_KEEP=DIR) lays the installation out in DIR, which
+# must be empty or new, leaves it there, and prints the commands to try on it.
+#
+# The library's trace file and markers live at fixed places in /tmp. Where it
+# can, the demo runs in a private mount namespace with its own /tmp, so it
+# never touches the machine's /tmp/libkelmar.log or markers: as root directly,
+# otherwise inside a user namespace where the caller is root (`unshare -Urm
+# true` tells whether the machine allows that). Otherwise it leaves /tmp alone
+# and shows the trace only when you switched it on yourself; with
+# KELMAR_DEMO_NEEDS_PRIVATE_TMP=1 (the test's way) it exits with status 77
+# instead.
 set -euo pipefail
+
+if [[ ${1:-} == --keep ]]; then
+  KELMAR_DEMO_KEEP=${2:?--keep needs a directory}
+  shift 2
+fi
+keep=${KELMAR_DEMO_KEEP:-}
+if [[ -n $keep && -z ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
+  mkdir -p "$keep"
+  keep=$(realpath "$keep")
+  if [[ -n $(ls -A "$keep") ]]; then
+    echo "--keep $keep: the directory is not empty; give a new or an empty one" >&2
+    exit 1
+  fi
+  # A run in a private /tmp hands it on through the environment.
+  export KELMAR_DEMO_KEEP=$keep
+fi
+
+if [[ -z ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
+  # Absolute, so that they still name the programs inside the private /tmp.
+  programs=("$(realpath "$0")" "$(realpath "$1")" "$(realpath "$2")" "$(realpath "$3")" "$(realpath "$4")")
+  reasons=()
+  for namespaces in --mount "--map-root-user --mount"; do
+    # shellcheck disable=SC2086 # one word per option
+    if ! reason=$(unshare $namespaces true 2>&1); then
+      reasons+=("unshare $namespaces: $reason")
+      continue
+    fi
+    status=0
+    # shellcheck disable=SC2016,SC2086 # expanded by the inner shell; one word per option
+    unshare $namespaces -- env KELMAR_DEMO_PRIVATE_TMP=1 bash -c '
+      # The tmpfs would hide programs under /tmp: hold their directories open
+      # and bind them back at their own paths.
+      held=()
+      for program; do
+        dir=${program%/*}
+        if [[ $dir == /tmp/* ]]; then exec {fd}<"$dir" && held+=("$fd:$dir"); fi
+      done
+      if [[ ${KELMAR_DEMO_KEEP:-} == /tmp/* ]]; then
+        exec {fd}<"$KELMAR_DEMO_KEEP" && held+=("$fd:$KELMAR_DEMO_KEEP")
+      fi
+      # Keep the new mounts from reaching the machine, then give this run its own /tmp.
+      mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 90
+      for fd_dir in "${held[@]}"; do
+        mkdir -p "${fd_dir#*:}" && mount --no-canonicalize --rbind "/proc/self/fd/${fd_dir%%:*}" "${fd_dir#*:}" ||
+          exit 90
+      done
+      exec bash "$@"' demo "${programs[@]}" || status=$?
+    if ((status != 90)); then exit $status; fi
+    reasons+=("unshare $namespaces: mounting the private /tmp failed")
+  done
+  if [[ -n ${KELMAR_DEMO_NEEDS_PRIVATE_TMP:-} ]]; then
+    printf 'no private /tmp for the demo, skipped: %s\n' "${reasons[@]}"
+    exit 77
+  fi
+  printf '(no private /tmp: %s; going on without one)\n' "${reasons[*]}"
+fi
 
 host=$1
 libkelmar=$2
 backend=$3
-
-# A tmpfs on /tmp would hide programs that live under /tmp themselves.
-under_tmp() { [[ $(realpath "$1") == /tmp/* ]]; }
-
-if [[ -z ${KELMAR_DEMO_PRIVATE_TMP:-} && $(id -u) == 0 ]] && unshare --mount true 2>/dev/null &&
-  ! under_tmp "$host" && ! under_tmp "$libkelmar" && ! under_tmp "$backend" && ! under_tmp "$0"; then
-  status=0
-  unshare --mount -- env KELMAR_DEMO_PRIVATE_TMP=1 bash -c '
-    # Keep the new mounts from reaching the machine, then give this run its own /tmp.
-    mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 90
-    exec bash "$0" "$@"' "$0" "$@" || status=$?
-  if ((status != 90)); then exit $status; fi
-  echo "(no private /tmp could be made; going on without one)"
-fi
+check=$4
 
 trace=/tmp/libkelmar.log
 say() { printf '\n== %s\n' "$*"; }
@@ -36,7 +87,7 @@ if [[ -n ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
   touch "$trace"
   trace_start=0
 else
-  say "no private /tmp here (it takes root, unshare, and programs outside /tmp): the machine's /tmp is left alone"
+  say "no private /tmp here: the machine's /tmp is left alone"
   if [[ -e /tmp/debugDB2 ]]; then
     echo "/tmp/debugDB2 exists: every session would wait for it to go; remove it first" >&2
     exit 1
@@ -51,9 +102,10 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelmar-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-say "a throwaway Vorlan registry and installation in $work"
-registry=$work/registry
-home=$work/vorlan
+installation=${keep:-$work}
+say "a Vorlan registry and installation in $installation"
+registry=$installation/registry
+home=$installation/vorlan
 mkdir -p "$registry/Vorlan/Instance001/Base" "$registry/Vorlan/Instance001/Db2Agent" "$home/Base"
 printf 'dVORLANHOME %s\n' "$home" > "$registry/Vorlan/Instance001/Base/.properties"
 install -m 755 "$backend" "$home/Base/libXjKelmar.so"
@@ -61,6 +113,9 @@ export XJREG=$registry
 echo "XJREG=$XJREG"
 echo "$registry/Vorlan/Instance001/Base/.properties: $(cat "$registry/Vorlan/Instance001/Base/.properties")"
 echo "backend: $home/Base/libXjKelmar.so (keeps its objects in $home/store)"
+
+say "kelmar-check: would DB2 get a working backend here?"
+"$check" --options XjInstanceName=Instance001
 
 image=$work/SAMPLE.image
 head -c $((12 * 1024 * 1024 + 4321)) /dev/urandom > "$image"
@@ -95,5 +150,14 @@ if [[ -n $trace_start ]]; then
 else
   say "the trace is off"
   echo "to see it, switch it on and run the demo again:"
-  echo "  touch /tmp/libkelmar.log && chmod 666 /tmp/libkelmar.log"
+  echo "  touch /tmp/libkelmar.log && chmod 600 /tmp/libkelmar.log   # as the user who runs it"
+fi
+
+if [[ -n $keep ]]; then
+  say "the installation stays in $keep; try:"
+  abs() { printf '%q' "$(realpath "$1")"; }
+  echo "  XJREG=$(abs "$registry") $(abs "$check") --options XjInstanceName=Instance001"
+  for operation in "backup --input $(abs "$0")" query-images; do
+    echo "  XJREG=$(abs "$registry") $(abs "$host") --library $(abs "$libkelmar") $operation --options XjInstanceName=Instance001"
+  done
 fi

@@ -11,8 +11,9 @@
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
+#include "discovery/registry_root.h"
+#include "discovery/regular_file.h"
 #include "kelmar/backend.h"
-#include "front/registry_root.h"
 #include "kelmar/libkelmar.h"
 #include "log/trace_log.h"
 
@@ -92,7 +93,8 @@ bool ComposePropertiesPath(PathText& properties, const char* name) {
 
 bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
   home = PathText{};
-  std::FILE* file = std::fopen(properties.c_str(), "re");
+  RegularFile opened(properties.c_str());
+  std::FILE* file = opened.TakeStream();
   if (file == nullptr) {
     SqluvErrorLog(kBaseDirTag, "Could not open file %s", properties.c_str());
     return false;

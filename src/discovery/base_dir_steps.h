@@ -32,7 +32,8 @@ void ExportVorlanVm(const char* name);
 bool ComposePropertiesPath(PathText& properties, const char* name);
 
 // Step 4: the home directory from the "dVORLANHOME" line. False when the file
-// cannot be opened; `home` stays empty when the line or its value is missing.
+// cannot be opened or is not a regular file; `home` stays empty when the line
+// or its value is missing.
 bool ReadHomeDirectoryOf(const PathText& properties, PathText& home);
 
 // Step 5: whether "<home>/Base/libXjKelmar.so" may be executed. `library`

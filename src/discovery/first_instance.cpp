@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "discovery/composed_path.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "kelmar/libkelmar.h"
 #include "log/bounded_text.h"
 #include "log/trace_log.h"

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "discovery/properties_readers.h"
+#include "discovery/regular_file.h"
 #include "kelmar/libkelmar.h"
 #include "log/trace_log.h"
 
@@ -15,7 +16,8 @@ int get_reg_value(const void* /*first*/, const char* file, const char* key, char
     SqluvErrorLog(kTag, "-----------Leaving--- invalid arguments -----");
     return -1;
   }
-  std::FILE* properties = std::fopen(file, "re");
+  kelmar::RegularFile opened(file);
+  std::FILE* properties = opened.TakeStream();
   if (properties == nullptr) {
     SqluvErrorLog(kTag, "-----------Leaving--- open(%s) failed -----", file);
     return -1;

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "log/switch_files.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -46,5 +47,7 @@ void LogCallerAction(const char* tag, const Init_input* in) {
 
 void HoldWhileDebugMarker(const char* tag) {
   SqluvErrorLog(tag, "-----------Will wait if /tmp/debugDB2 exists --------");
-  while (access(kelmar::kDebugHoldMarker, F_OK) == 0) sleep(kelmar::kDebugHoldPollSeconds);
+  while (kelmar::ExamineMarker(tag, kelmar::kDebugHoldMarker) == kelmar::MarkerState::kHonoured) {
+    sleep(kelmar::kDebugHoldPollSeconds);
+  }
 }

@@ -17,5 +17,6 @@ const char* opType(const char* action);
 // Logs "...opType: %s" with the action name of DB2's session record.
 void LogCallerAction(const char* tag, const Init_input* in);
 
-// Waits, polling every 3 seconds, while "/tmp/debugDB2" exists.
+// Waits, polling every 3 seconds, while "/tmp/debugDB2" exists and is
+// honoured (switch_files.h).
 void HoldWhileDebugMarker(const char* tag);

@@ -4,10 +4,11 @@
 
 #include "kelmar/libkelmar.h"
 #include "loader/backend_loader.h"
+#include "log/switch_files.h"
 #include "log/trace_log.h"
 
 void CheckUnloadMarkers(const char* tag, const kelmar::LifecycleHold& lifecycle) {
-  if (access(kelmar::kKeepLoadedMarker, F_OK) == 0) {
+  if (kelmar::ExamineMarker(tag, kelmar::kKeepLoadedMarker) == kelmar::MarkerState::kHonoured) {
     SqluvErrorLog(tag,
                   "------/tmp/debugDB2_nounload exists, not going to unload libXjKelmar.so if it has been loaded "
                   "--------");
@@ -15,7 +16,7 @@ void CheckUnloadMarkers(const char* tag, const kelmar::LifecycleHold& lifecycle)
     unlink(kelmar::kKeepLoadedMarker);
     return;
   }
-  if (access(kelmar::kUnloadMarker, F_OK) != 0) return;
+  if (kelmar::ExamineMarker(tag, kelmar::kUnloadMarker) != kelmar::MarkerState::kHonoured) return;
 
   // Nobody is inside an empty table, so waiting there costs at most a refusal
   // in flight; a loaded backend is left alone when anyone is inside it.

@@ -1,7 +1,7 @@
 // DB2's vendor interface. No storage work happens here: every call goes to
 // the matching entry point of the loaded backend with its arguments
 // unchanged, and the backend's result goes back to DB2 unchanged.
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "kelmar/db2_vendor.h"
@@ -84,30 +84,51 @@ SharedTableHold HoldLoadedTable(const char* tag, Opener opener, Init_input* in) 
   return SharedTableHold::Take();
 }
 
+void LogLoadFailed(const char* tag) { SqluvErrorLog(tag, "initializeFptrs() failed, returning error."); }
+
 // The calls that load the backend when needed: false, after the failure
-// line, when it cannot be loaded.
+// line, when it cannot be loaded. `out` receives the vendorCB of a session
+// that sqluvint opens.
 template <auto& kEntry, typename... Args>
-bool CallBackendLoadingIfNeeded(const Route& route, Opener opener, Init_input* in, sqlint32& result, Args... args) {
+bool CallBackendLoadingIfNeeded(const Route& route, Opener opener, Init_input* in, const Init_output* out,
+                                sqlint32& result, Args... args) {
   const SharedTableHold table = HoldLoadedTable<kEntry>(route.tag, opener, in);
   if (!table.held()) {
-    SqluvErrorLog(route.tag, "initializeFptrs() failed, returning error.");
+    LogLoadFailed(route.tag);
     return false;
   }
   result = CallBackend<kEntry>(route, args...);
   // Counted while still inside, so no unload comes before the session is.
-  if (opener == Opener::kSessionStart && result == SQLUV_OK) kelmar::NoteSessionOpened();
+  if (opener == Opener::kSessionStart && result == SQLUV_OK) {
+    kelmar::NoteSessionOpened(out != nullptr ? out->pVendorCB : nullptr);
+  }
   return true;
+}
+
+// A call that the backend makes from its own load or unload: its thread
+// holds the lifecycle lock and the dynamic loader's lock, so waiting for
+// either would never end. Refused before any lock or wait.
+sqlint32 RefuseReentry(const char* tag) {
+  SqluvErrorLog(tag, "Called by libXjKelmar.so during its own load or unload.");
+  LogLoadFailed(tag);
+  LogLeaving(tag, -1);
+  return -1;
 }
 
 }  // namespace
 
 sqlint32 sqluvint(Init_input* in, Init_output* out, Return_code* return_code) {
   LogEntered(kInit.tag);
+  if (kelmar::LifecycleHeldByThisThread()) {
+    if (return_code != nullptr) return_code->return_code = SQLUV_INIT_FAILED;
+    return RefuseReentry(kInit.tag);
+  }
   LogCallerAction(kInit.tag, in);
   HoldWhileDebugMarker(kInit.tag);
   SettleRegistryRoot(kInit.tag);
   sqlint32 result = -1;
-  if (!CallBackendLoadingIfNeeded<f_sqluvint>(kInit, Opener::kSessionStart, in, result, in, out, return_code) &&
+  if (!CallBackendLoadingIfNeeded<f_sqluvint>(kInit, Opener::kSessionStart, in, out, result, in, out,
+                                              return_code) &&
       return_code != nullptr) {
     return_code->return_code = SQLUV_INIT_FAILED;
   }
@@ -131,7 +152,7 @@ sqlint32 sqluvend(sqlint32 action, void* vendorCB, Init_output* out, Return_code
   LogEntered(kEnd.tag);
   sqlint32 result = -1;
   if (CallLoadedBackend<f_sqluvend>(kEnd, result, action, vendorCB, out, return_code)) {
-    kelmar::NoteSessionClosed();
+    kelmar::NoteSessionEnded(vendorCB, result);
     const LifecycleHold lifecycle;
     CheckUnloadMarkers(kEnd.tag, lifecycle);
   }
@@ -140,13 +161,18 @@ sqlint32 sqluvend(sqlint32 action, void* vendorCB, Init_output* out, Return_code
 }
 
 sqlint32 sqluvdel(Init_input* in, Init_output* vendorDevData, Return_code* return_code) {
+  if (kelmar::LifecycleHeldByThisThread()) {
+    LogEntered(kDel.tag);
+    return RefuseReentry(kDel.tag);
+  }
   // Held before anything is logged, so a debugger sees the whole call.
   HoldWhileDebugMarker(kDel.tag);
   LogEntered(kDel.tag);
   LogCallerAction(kDel.tag, in);
   SettleRegistryRoot(kDel.tag);
   sqlint32 result = -1;
-  CallBackendLoadingIfNeeded<f_sqluvdel>(kDel, Opener::kDelete, in, result, in, vendorDevData, return_code);
+  CallBackendLoadingIfNeeded<f_sqluvdel>(kDel, Opener::kDelete, in, nullptr, result, in, vendorDevData,
+                                         return_code);
   LogLeaving(kDel.tag, result);
   return result;
 }

@@ -8,11 +8,24 @@ constinit pthread_rwlock_t backend_table_lock = PTHREAD_RWLOCK_INITIALIZER;
 
 namespace {
 constinit pthread_mutex_t lifecycle_lock = PTHREAD_MUTEX_INITIALIZER;
-constinit std::atomic<int> open_sessions{0};
+// The thread inside the lifecycle lock, zero while nobody is. A thread finds
+// its own id here only between its own lock and unlock.
+constinit std::atomic<pthread_t> lifecycle_holder{};
 }  // namespace
 
-LifecycleHold::LifecycleHold() { pthread_mutex_lock(&lifecycle_lock); }
-LifecycleHold::~LifecycleHold() { pthread_mutex_unlock(&lifecycle_lock); }
+LifecycleHold::LifecycleHold() {
+  pthread_mutex_lock(&lifecycle_lock);
+  lifecycle_holder.store(pthread_self(), std::memory_order_relaxed);
+}
+
+LifecycleHold::~LifecycleHold() {
+  lifecycle_holder.store(pthread_t{}, std::memory_order_relaxed);
+  pthread_mutex_unlock(&lifecycle_lock);
+}
+
+bool LifecycleHeldByThisThread() {
+  return pthread_equal(lifecycle_holder.load(std::memory_order_relaxed), pthread_self()) != 0;
+}
 
 ExclusiveTableHold ExclusiveTableHold::Wait(const LifecycleHold&) {
   return ExclusiveTableHold(pthread_rwlock_wrlock(&backend_table_lock) == 0);
@@ -25,17 +38,5 @@ ExclusiveTableHold ExclusiveTableHold::TryNow(const LifecycleHold&) {
 ExclusiveTableHold::~ExclusiveTableHold() {
   if (held_) pthread_rwlock_unlock(&backend_table_lock);
 }
-
-void NoteSessionOpened() { open_sessions.fetch_add(1, std::memory_order_relaxed); }
-
-void NoteSessionClosed() {
-  // A stray sqluvend (one whose sqluvint failed) must not leave the count
-  // below zero, where it would hide the next open session.
-  int open = open_sessions.load(std::memory_order_relaxed);
-  while (open > 0 && !open_sessions.compare_exchange_weak(open, open - 1, std::memory_order_relaxed)) {
-  }
-}
-
-bool AnySessionOpen() { return open_sessions.load(std::memory_order_relaxed) > 0; }
 
 }  // namespace kelmar

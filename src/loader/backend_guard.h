@@ -5,10 +5,13 @@
 //    and exclusively while the table is written;
 //  - the lifecycle lock serialises loads, unloads and the marker check, so
 //    concurrent first calls load the backend once;
-//  - open sessions are counted, so that an unload never ends one.
+//  - open sessions are counted (open_sessions.h), so that an unload never
+//    ends one.
 #pragma once
 
 #include <pthread.h>
+
+#include "loader/open_sessions.h"
 
 namespace kelmar {
 
@@ -22,6 +25,10 @@ class LifecycleHold {
   LifecycleHold(const LifecycleHold&) = delete;
   LifecycleHold& operator=(const LifecycleHold&) = delete;
 };
+
+// True inside a LifecycleHold of the calling thread: for a call that the
+// backend makes from its own load or unload, which must not wait for it.
+bool LifecycleHeldByThisThread();
 
 // A shared hold on the backend table; taken on the hot path of every call.
 class SharedTableHold {
@@ -59,11 +66,5 @@ class ExclusiveTableHold {
   explicit ExclusiveTableHold(bool held) : held_(held) {}
   bool held_;
 };
-
-// A session opens when sqluvint's backend call returns 0 and closes when a
-// sqluvend reaches the backend.
-void NoteSessionOpened();
-void NoteSessionClosed();
-bool AnySessionOpen();
 
 }  // namespace kelmar

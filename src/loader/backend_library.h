@@ -2,6 +2,8 @@
 // for kelmar-check, which opens it exactly as the loader does.
 #pragma once
 
+#include <span>
+
 #include "log/bounded_text.h"
 
 namespace kelmar {
@@ -11,7 +13,16 @@ namespace kelmar {
 void BuildBackendLibraryPath(const PathText& base_dir, PathText& path);
 
 // dlopen with immediate binding and no other flag, so the backend's symbols
-// stay in its own scope. Null when it cannot be loaded; dlerror says why.
-void* OpenBackendLibrary(const PathText& path);
+// stay in its own scope, of a file that passed CheckBackendFile. Null when it
+// cannot be loaded, with the check's reason or dlerror's text in `reason`.
+void* OpenBackendLibrary(const PathText& path, std::span<char> reason);
+
+// dlerror's text, "(null)" when it has none.
+const char* DlErrorText();
+
+// Whether the dynamic loader still has the library at `path` mapped, as it
+// keeps one that exports unique symbols or may not be unloaded. The next
+// dlopen of the path then hands back the old code, not the file on disk.
+bool StaysMapped(const char* path);
 
 }  // namespace kelmar

@@ -1,6 +1,7 @@
 #include "loader/backend_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include "discovery/base_dir.h"
@@ -15,14 +16,8 @@ namespace {
 constexpr const char* kLoadTag = "initializeFptrs()";
 constexpr const char* kUnloadTag = "unInitializeFptrs()";
 
-// Shown for a directory that cannot be read back and for a dlerror without text.
+// Shown for a directory that cannot be read back.
 constexpr const char* kUnknownDirectory = "(unknown)";
-constexpr const char* kNoErrorText = "(null)";
-
-const char* DlErrorText() {
-  const char* text = dlerror();
-  return text != nullptr ? text : kNoErrorText;
-}
 
 // The load proper, for an empty table.
 int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
@@ -39,15 +34,15 @@ int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
   kelmar::PathText library_path;
   kelmar::BuildBackendLibraryPath(base_dir, library_path);
   SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", library_path.c_str());
-  void* const handle = kelmar::OpenBackendLibrary(library_path);
-  const char* const load_error = handle == nullptr ? DlErrorText() : nullptr;
+  kelmar::EntryText load_error;
+  void* const handle = kelmar::OpenBackendLibrary(library_path, load_error.span());
 
   kelmar::PathText directory;
   const char* const shown_directory =
       getcwd(directory.data(), directory.bytes.size() - 1) != nullptr ? directory.c_str() : kUnknownDirectory;
   if (handle == nullptr) {
     SqluvErrorLog(kLoadTag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"", library_path.c_str(),
-                  load_error, shown_directory);
+                  load_error.c_str(), shown_directory);
   } else {
     SqluvErrorLog(kLoadTag, "dlopen succeeded. Current dir: \"%s\", loaded: \"%s\"", shown_directory,
                   library_path.c_str());
@@ -77,6 +72,14 @@ int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
   return 1;
 }
 
+// The path the backend was loaded from, as the dynamic loader knows it.
+void LoadedPath(void* handle, kelmar::PathText& path) {
+  const link_map* map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr) {
+    kelmar::CopyBounded(path.span(), map->l_name);
+  }
+}
+
 }  // namespace
 
 int initializeFptrs(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
@@ -91,12 +94,19 @@ int unInitializeFptrs(const kelmar::ExclusiveTableHold& table) {
   SqluvErrorLog(kUnloadTag, "-----------Entered--------");
   SqluvErrorLog(kUnloadTag, "sqluv_handle is:%p", sqluv_handle);
   if (sqluv_handle != nullptr) {
+    kelmar::PathText library_path;
+    LoadedPath(sqluv_handle, library_path);
     const int closed = dlclose(sqluv_handle);
     if (closed == 0) {
       kelmar::EmptyBackendTable(table);
+      // An operator who replaced the file must not take the next load for the new code.
+      if (kelmar::StaysMapped(library_path.c_str())) {
+        SqluvErrorLog(kUnloadTag, "\"%s\" stays mapped after dlclose(), the next load reuses its old code",
+                      library_path.c_str());
+      }
     } else {
       SqluvErrorLog(kUnloadTag, "dlclose() returned failure, non-zero return code: %d, reason:\"%s\"", closed,
-                    DlErrorText());
+                    kelmar::DlErrorText());
     }
   }
   SqluvErrorLog(kUnloadTag, "-----------Leaving, returning %d--------", 1);

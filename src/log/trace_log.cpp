@@ -1,10 +1,11 @@
 #include "log/trace_log.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+
+#include "log/switch_files.h"
 
 namespace {
 // Relaxed is enough: it only ever goes from false to true, before the
@@ -40,14 +41,11 @@ void SqluvErrorLog(const char* tag, const char* format, ...) {
   // The line carries the moment the call began, so the clock comes first; the
   // rest is paid only when the file is there.
   const std::time_t now = std::time(nullptr);
-  if (access(kelmar::kTraceLogPath, W_OK) != 0) return;
+  const int fd = kelmar::OpenTraceFile();
+  if (fd < 0) return;
 
   std::tm when{};
   localtime_r(&now, &when);
-
-  // Appending without O_CREAT: a file removed since the test stays removed.
-  const int fd = open(kelmar::kTraceLogPath, O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return;
 
   char line[kelmar::kTraceLineBytes];
   va_list args;

@@ -1,5 +1,6 @@
 // The trace log: one line per call appended to "/tmp/libkelmar.log", written
-// only while that file exists and is writable for the process.
+// only while that file exists, is writable for the process and passes the
+// owner rule of switch_files.h.
 #pragma once
 
 #include <cstdarg>

@@ -11,7 +11,7 @@
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "testbed/caller_buffer.h"
 #include "testbed/db2_session.h"
 

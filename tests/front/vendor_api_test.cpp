@@ -12,7 +12,7 @@
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "loader/backend_table.h"
@@ -160,7 +160,10 @@ Lines LoadFrom(const std::string& base, bool fails, const Lines& after, std::str
 // A directory whose path has `length` characters.
 std::string LongDirectory(std::size_t length) {
   std::string path = "/tmp/h";
-  while (path.size() < length) path.append(1, '/').append(std::min<std::size_t>(200, length - path.size() - 1), 'd');
+  while (path.size() < length) {
+    const std::size_t run = std::min<std::size_t>(200, length - path.size() - 1);
+    path.append(1, '/').append(run, 'd');
+  }
   MakeDirs(path);
   return path;
 }

@@ -8,7 +8,7 @@
 
 #include "discovery/base_dir_steps.h"
 #include "discovery/instance_name.h"
-#include "front/registry_root.h"
+#include "discovery/registry_root.h"
 #include "fuzz/fuzz_support.h"
 #include "testbed/caller_buffer.h"
 

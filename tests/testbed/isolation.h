@@ -8,12 +8,18 @@
 
 namespace kelmar::testbed {
 
-// Moves this process into a new mount namespace with a tmpfs on /tmp. Empty
-// on success, else why no private /tmp could be made.
+// How a program tells CTest (SKIP_RETURN_CODE) that it skipped its work for
+// want of a private /tmp.
+inline constexpr int kNoPrivateTmpExit = 77;
+
+// Moves this process, which must have a single thread, into a new mount
+// namespace with a tmpfs on /tmp: as root directly, otherwise inside a new
+// user namespace where the caller is root. The checkout and the build tree
+// stay reachable at their own paths even when they lie under /tmp. Empty on
+// success, else why no private /tmp could be made.
 std::string MakePrivateTmp();
 
-// Runs `body` in a forked child inside a new mount namespace with a tmpfs on
-// /tmp. Assertions inside `body` report in the child's output; the parent
+// Runs `body` in a forked child with a private /tmp (MakePrivateTmp). Assertions inside `body` report in the child's output; the parent
 // fails the case when the child fails or dies, and skips it (with the reason)
 // when no private /tmp can be made.
 void RunIsolated(const std::function<void()>& body);

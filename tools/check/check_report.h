@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "check/switch_files_report.h"
+
 namespace kelmar::check {
 
 enum class Step {
@@ -26,19 +28,29 @@ struct StepInfo {
   const char* id;     // in --json output and in --help
   const char* title;  // in the plain output
   int exit_status;    // when this is the first step that failed
-  const char* failure;  // what that status means, for --help
+  const char* failure;  // every cause of that status, for --help
 };
 
 inline constexpr std::array<StepInfo, 8> kSteps = {{
-    {Step::kRegistry, "registry", "registry", 3, "no Vorlan registry at the registry root"},
+    {Step::kRegistry, "registry", "registry", 3,
+     "<root>/Vorlan is missing, is not a directory, or cannot be searched (permission denied, ...)"},
     {Step::kInstance, "instance", "instance", 4,
-     "no instance name: none from the options or VORLAN_INST, and no instance has a Db2Agent"},
-    {Step::kProperties, "properties", "properties", 5, "the instance's .properties file cannot be opened"},
-    {Step::kHome, "home", "home", 6, "no \"dVORLANHOME\" line with a value in .properties"},
-    {Step::kBackend, "backend", "backend", 7, "<home>/Base/libXjKelmar.so is missing or not executable"},
+     "the instance name from the options or VORLAN_INST is refused (it holds \"/\" or is \".\" or \"..\"); or "
+     "none is given and no instance under <root>/Vorlan has a Db2Agent, or <root>/Vorlan cannot be listed; or "
+     "VORLAN_INST cannot be exported"},
+    {Step::kProperties, "properties", "properties", 5,
+     "the instance's .properties is missing, cannot be opened (permission denied, ...), is not a regular file (a "
+     "directory, ...), or its path is too long"},
+    {Step::kHome, "home", "home", 6, ".properties has no \"dVORLANHOME\" line, or its first one has no value"},
+    {Step::kBackend, "backend", "backend", 7,
+     "<home>/Base/libXjKelmar.so is missing (or <home> is), is not a regular file, or is not executable for this "
+     "user"},
     {Step::kNeededLibraries, "needed_libraries", "needed libraries", 8,
-     "a library that the backend needs is not found"},
-    {Step::kLoad, "load", "load", 9, "the backend cannot be loaded (dlerror says why)"},
+     "a library that the backend needs is not found where the dynamic loader looks, or the first file of its "
+     "name there is damaged or not a library"},
+    {Step::kLoad, "load", "load", 9,
+     "dlopen of the backend fails (dlerror says why: an undefined symbol, not an object for this platform, ...), "
+     "or the working directory cannot be kept for it"},
     {Step::kEntryPoints, "entry_points", "entry points", 10, "the backend lacks one of its six entry points"},
 }};
 
@@ -76,6 +88,7 @@ struct StepResult {
 struct CheckReport {
   std::vector<StepResult> steps;  // every step, in order
   std::vector<std::string> notes;  // what the reader should know about the check itself
+  SwitchFiles switch_files;
 
   const StepResult* FirstFailure() const;
   int ExitStatus() const;

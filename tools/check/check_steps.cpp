@@ -1,9 +1,11 @@
 #include "check/check_steps.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +17,9 @@
 #include "discovery/base_dir_steps.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
-#include "front/registry_root.h"
+#include "discovery/properties_readers.h"
+#include "discovery/registry_root.h"
+#include "discovery/regular_file.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
 
@@ -29,12 +33,73 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// Why `path` cannot be opened for reading, as the system says it.
+// What a file that is not a regular one is instead.
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "a special file";
+}
+
+// Empty when `path` is a regular file that can be opened for reading, as
+// the library opens it; else why not, naming what it is instead.
 std::string WhyUnreadable(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return ErrnoText(errno);
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return ErrnoText(errno);
+  if (!S_ISREG(status.st_mode)) return "it is " + KindOf(status.st_mode) + ", not a regular file";
+  const RegularFile file(path.c_str());
+  if (file.not_regular()) return "it is not a regular file";
+  return file.is_open() ? std::string{} : ErrnoText(errno);
+}
+
+// The first line of .properties whose first word is "dVORLANHOME", read in
+// the pieces the library reads, and what follows that word on it.
+struct HomeLine {
+  bool found = false;
+  std::string value;  // the second word: what the library takes
+  std::string tail;   // the rest of the line after it, without the line feed
+};
+
+HomeLine ReadHomeLine(const std::string& path) {
+  constexpr const char* kSeparators = " \t\n";
+  HomeLine line;
+  RegularFile regular(path.c_str());
+  std::FILE* file = regular.TakeStream();
+  if (file == nullptr) return line;
+  char piece[1023];  // the library's pieces: 1022 characters and the terminator
+  while (!line.found && std::fgets(piece, sizeof piece, file) != nullptr) {
+    std::string text(piece);
+    text = text.substr(0, text.find('\n'));
+    const std::size_t key = text.find_first_not_of(kSeparators);
+    if (key == std::string::npos || text.compare(key, kHomeKey.size(), kHomeKey) != 0) continue;
+    const std::size_t key_end = key + kHomeKey.size();
+    if (key_end < text.size() && std::strchr(kSeparators, text[key_end]) == nullptr) continue;
+    line.found = true;
+    const std::size_t value = std::min(text.find_first_not_of(kSeparators, key_end), text.size());
+    const std::size_t value_end = std::min(text.find_first_of(kSeparators, value), text.size());
+    line.value = text.substr(value, value_end - value);
+    line.tail = text.substr(value_end);
+  }
   std::fclose(file);
-  return "it could not be read";
+  return line;
+}
+
+// What makes the home taken from `line` differ from what its writer meant,
+// or empty. The library keeps a carriage return and cuts at a blank.
+std::string HomeValueNote(const HomeLine& line) {
+  if (!line.value.empty() && line.value.back() == '\r') {
+    return "the value ends with a carriage return: the file has DOS line ends";
+  }
+  if (line.tail.find_first_not_of(" \t\r") != std::string::npos) {
+    return "the value holds a blank: the library takes only " + Quoted(line.value) +
+           " and ignores the rest of the line, " + Quoted(line.tail);
+  }
+  if (!line.tail.empty()) {
+    return "the value is followed by a blank: the library ignores it, but get_reg_value keeps it and reads " +
+           Quoted(line.value + line.tail);
+  }
+  return {};
 }
 
 // Why the library's execute test refused `path` under `home`, in the
@@ -49,7 +114,7 @@ std::string WhyNotExecutable(const std::string& path, const std::string& home) {
     }
     return reason;
   }
-  if (!S_ISREG(status.st_mode)) return path + " is not a regular file";
+  if (!S_ISREG(status.st_mode)) return path + " is not a regular file but " + KindOf(status.st_mode);
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
   return path + " is not executable for this user (mode " + mode + ", owner uid " + std::to_string(status.st_uid) +
@@ -86,13 +151,13 @@ class Checker {
     };
 
     // Each of these needs the one before it, as in the library.
-    const bool found = Registry(result(Step::kRegistry)) && Instance(result(Step::kInstance)) &&
-                 Properties(result(Step::kProperties)) && Home(result(Step::kHome)) &&
+    const bool found = Registry(result(Step::kRegistry), report) && Instance(result(Step::kInstance)) &&
+                 Properties(result(Step::kProperties)) && Home(result(Step::kHome), report) &&
                  Backend(result(Step::kBackend));
     if (found) {
       // Listed before the load, whose dlerror names only the first library missing.
       NeededLibraries(result(Step::kNeededLibraries));
-      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints));
+      if (Load(result(Step::kLoad), report)) EntryPoints(result(Step::kEntryPoints), report);
     }
     MarkSkipped(report);
     if (geteuid() == 0) {
@@ -126,12 +191,16 @@ class Checker {
     return true;
   }
 
-  bool Registry(StepResult& result) {
+  bool Registry(StepResult& result, CheckReport& report) {
     SettleRegistryRoot(kTag);
-    const char* root = xjReg.load(std::memory_order_acquire);
-    root_ = root;
-    // The library keeps XJREG's own text, not a copy of it.
-    const bool from_variable = root == std::getenv("XJREG");
+    root_ = xjReg.load(std::memory_order_acquire);
+    const char* variable = std::getenv("XJREG");
+    const bool from_variable = variable != nullptr && variable[0] != '\0';
+    if (from_variable && variable[0] != '/') {
+      report.notes.push_back("XJREG is relative (" + Quoted(variable) +
+                             "): the library takes it against the working directory that DB2 has at its first "
+                             "session, which may not be this one");
+    }
     result.facts = {{"root", root_, false}, {"source", from_variable ? "XJREG" : "default", false}};
     const std::string summary = root_ + (from_variable ? " (from XJREG)" : " (the default: XJREG is unset or empty)");
 
@@ -142,6 +211,11 @@ class Checker {
       return Fail(result, "no registry: " + product_dir + ": " + ErrnoText(error));
     }
     if (!S_ISDIR(status.st_mode)) return Fail(result, "no registry: " + product_dir + " is not a directory");
+    // Every path the library reads runs through it.
+    if (access(product_dir.c_str(), X_OK) != 0) {
+      const int error = errno;
+      return Fail(result, "no registry: " + product_dir + " cannot be searched: " + ErrnoText(error));
+    }
     return Pass(result, summary);
   }
 
@@ -166,7 +240,14 @@ class Checker {
     const std::string named_none = source == InstanceSource::OptionsText
                                        ? "the options text has no \"XjInstanceName=\""
                                        : "DB2 passes no options and VORLAN_INST is not set";
-    return "no instance: " + named_none + ", and no instance under " + root_ + "/Vorlan has a Db2Agent";
+    const std::string product_dir = root_ + "/Vorlan";
+    DIR* listing = opendir(product_dir.c_str());
+    if (listing == nullptr) {
+      const int error = errno;
+      return "no instance: " + named_none + ", and " + product_dir + " cannot be listed: " + ErrnoText(error);
+    }
+    closedir(listing);
+    return "no instance: " + named_none + ", and no instance under " + product_dir + " has a Db2Agent";
   }
 
   bool Properties(StepResult& result) {
@@ -174,18 +255,25 @@ class Checker {
     const std::string path(properties_.view());
     result.facts = {{"path", path, false}};
     if (!fits) return Fail(result, "the path of .properties is too long: " + path);
-    if (!ReadHomeDirectoryOf(properties_, home_)) {
-      return Fail(result, "cannot open " + path + ": " + WhyUnreadable(path));
+    const std::string unreadable = WhyUnreadable(path);
+    if (!unreadable.empty() || !ReadHomeDirectoryOf(properties_, home_)) {
+      return Fail(result, "cannot open " + path + ": " + (unreadable.empty() ? "it could not be read" : unreadable));
     }
     return Pass(result, path);
   }
 
-  bool Home(StepResult& result) {
+  bool Home(StepResult& result, CheckReport& report) {
     const std::string home(home_.view());
+    const std::string path(properties_.view());
     result.facts = {{"home", home, false}};
+    const HomeLine line = ReadHomeLine(path);
     if (home.empty()) {
-      return Fail(result, "no \"dVORLANHOME\" line with a value in " + std::string(properties_.view()));
+      return Fail(result, "no \"dVORLANHOME\" line with a value in " + path +
+                              (line.found ? ": the first such line has none, and the library reads no further"
+                                          : ": there is no such line"));
     }
+    const std::string note = HomeValueNote(line);
+    if (!note.empty()) report.notes.push_back("dVORLANHOME in " + path + ": " + note);
     return Pass(result, home);
   }
 
@@ -223,7 +311,7 @@ class Checker {
   }
 
   bool Load(StepResult& result, CheckReport& report) {
-    PathText path;
+    PathText& path = load_path_;
     BuildBackendLibraryPath(base_dir_, path);
     const std::string library(path.view());
     result.facts = {{"path", library, false}, {"mode", "RTLD_NOW", false}};
@@ -241,21 +329,21 @@ class Checker {
       result.facts.push_back({"chdir_error", ErrnoText(error)});
     }
     result.facts.push_back({"working_directory", CurrentDirectory()});
-    handle_ = OpenBackendLibrary(path);
-    const char* load_error = handle_ == nullptr ? dlerror() : nullptr;
+    EntryText load_error;
+    handle_ = OpenBackendLibrary(path, load_error.span());
     if (!working_directory.Restore()) {
       report.notes.push_back("the working directory could not be changed back after the load");
     }
 
     if (handle_ == nullptr) {
-      const std::string reason = load_error != nullptr ? load_error : "no reason given";
+      const std::string reason(load_error.view());
       result.facts.push_back({"dlerror", reason, false});
       return Fail(result, "dlopen failed: " + reason);
     }
     return Pass(result, "loaded with RTLD_NOW from " + std::string(base_dir_.view()));
   }
 
-  void EntryPoints(StepResult& result) {
+  void EntryPoints(StepResult& result, CheckReport& report) {
     std::string missing;
     for (const char* name : kBackendEntryNames) {
       const bool found = dlsym(handle_, name) != nullptr;
@@ -265,6 +353,11 @@ class Checker {
     dlerror();  // the misses leave their text behind
     dlclose(handle_);
     handle_ = nullptr;
+    if (StaysMapped(load_path_.c_str())) {
+      report.notes.push_back("the backend cannot be reloaded: it stays mapped after dlclose (it exports unique "
+                             "symbols or may not be unloaded), so after the unload marker the next session gets "
+                             "its old code, not the file on disk");
+    }
     if (!missing.empty()) {
       Fail(result, "missing: " + missing);
     } else {
@@ -279,6 +372,7 @@ class Checker {
   PathText home_;
   PathText library_;
   PathText base_dir_;
+  PathText load_path_;
   void* handle_ = nullptr;
 };
 

@@ -16,6 +16,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       parsed.outcome = ParsedCommandLine::Outcome::kHelp;
       return parsed;
     }
+    if (arg == "--version") {
+      parsed.outcome = ParsedCommandLine::Outcome::kVersion;
+      return parsed;
+    }
     if (arg == "--json" || arg == "--trace") {
       (arg == "--json" ? command.json : command.trace) = true;
       continue;
@@ -47,8 +51,30 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return parsed;
 }
 
+namespace {
+
+// `text` in lines of at most 79 characters, broken at blanks, the lines after
+// the first indented by `indent`.
+std::string Wrapped(std::string_view text, std::size_t indent) {
+  constexpr std::size_t kWidth = 79;
+  std::string wrapped;
+  std::size_t line_start = 0;
+  while (text.size() > kWidth - (wrapped.empty() ? 0 : indent)) {
+    const std::size_t room = kWidth - (wrapped.empty() ? 0 : indent);
+    const std::size_t blank = text.rfind(' ', room);
+    if (blank == std::string_view::npos || blank == 0) break;
+    wrapped += std::string(line_start, ' ') + std::string(text.substr(0, blank)) + "\n";
+    text.remove_prefix(blank + 1);
+    line_start = indent;
+  }
+  return wrapped + std::string(line_start, ' ') + std::string(text) + "\n";
+}
+
+}  // namespace
+
 std::string UsageText() {
   std::string usage = R"(usage: kelmar-check [--options TEXT | --record FIELD=VALUE...] [--json] [--trace]
+       kelmar-check --help | --version
 
 Answers "would DB2 get a working Vorlan backend here, and why not?" without
 starting a session. It runs libkelmar.so's own code for each step of the
@@ -73,16 +99,17 @@ Output:
                         /tmp/libkelmar.log, if that file exists and is
                         writable; without it nothing is written there
   -h, --help            this text
+  --version             kelmar-check's version
 
-Exit status: the first step that failed
+Exit status: the first step that failed, and every cause of it
   0  all steps passed: DB2 would get a working backend
-  1  the check itself could not be made
+  1  the report could not be written
   2  bad command line
 )";
   for (const StepInfo& info : kSteps) {
     std::string line = "  " + std::to_string(info.exit_status);
     line.resize(5, ' ');
-    usage += line + info.id + ": " + info.failure + "\n";
+    usage += Wrapped(line + info.id + ": " + info.failure, 5);
   }
   return usage;
 }

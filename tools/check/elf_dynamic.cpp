@@ -1,54 +1,22 @@
 #include "check/elf_dynamic.h"
 
 #include <elf.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <limits>
+
+#include "discovery/regular_file.h"
 
 namespace kelmar::check {
 namespace {
-
-// A file read piece by piece at given offsets; every read is checked against
-// the file's end, so a damaged object yields an error, never a stray read.
-class ObjectFile {
- public:
-  explicit ObjectFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~ObjectFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ObjectFile(const ObjectFile&) = delete;
-  ObjectFile& operator=(const ObjectFile&) = delete;
-
-  bool is_open() const { return fd_ >= 0; }
-
-  bool Read(std::uint64_t offset, void* into, std::size_t bytes) const {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
-    auto* out = static_cast<char*>(into);
-    while (bytes > 0) {
-      const ssize_t n = pread(fd_, out, bytes, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      out += n;
-      offset += static_cast<std::uint64_t>(n);
-      bytes -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-};
 
 bool IsThisPlatform(const Elf64_Ehdr& header) {
   return std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
          header.e_ident[EI_DATA] == ELFDATA2LSB && header.e_machine == EM_X86_64;
 }
 
-bool ReadHeader(const ObjectFile& file, Elf64_Ehdr& header, std::string& error) {
-  if (!file.Read(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+bool ReadHeader(const RegularFile& file, Elf64_Ehdr& header, std::string& error) {
+  if (!file.ReadAt(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
     error = "not an ELF object";
     return false;
   }
@@ -85,10 +53,11 @@ constexpr std::uint64_t kMaxTableBytes = 64u << 20;
 
 Candidate ExamineCandidate(const std::string& path) {
   using Verdict = Candidate::Verdict;
-  const ObjectFile file(path);
+  const RegularFile file(path.c_str());
+  if (file.not_regular()) return {Verdict::kRefused, "not a regular file"};
   if (!file.is_open()) return {Verdict::kAbsent, std::strerror(errno)};
   Elf64_Ehdr header{};
-  if (!file.Read(0, &header, sizeof header)) return {Verdict::kRefused, "file too short"};
+  if (!file.ReadAt(0, &header, sizeof header)) return {Verdict::kRefused, "file too short"};
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return {Verdict::kRefused, "invalid ELF header"};
   if (header.e_ident[EI_CLASS] != ELFCLASS64) return {Verdict::kOtherPlatform, {}};
   if (header.e_ident[EI_DATA] != ELFDATA2LSB) {
@@ -111,9 +80,9 @@ Candidate ExamineCandidate(const std::string& path) {
 }
 
 std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& error) {
-  const ObjectFile file(path);
+  const RegularFile file(path.c_str());
   if (!file.is_open()) {
-    error = std::string("cannot open it: ") + std::strerror(errno);
+    error = std::string("cannot open it: ") + (file.not_regular() ? "not a regular file" : std::strerror(errno));
     return std::nullopt;
   }
   Elf64_Ehdr header{};
@@ -124,7 +93,7 @@ std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& e
     return std::nullopt;
   }
   std::vector<Elf64_Phdr> segments(header.e_phnum);
-  if (!file.Read(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr))) {
+  if (!file.ReadAt(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr))) {
     error = "damaged ELF object: program headers cut off";
     return std::nullopt;
   }
@@ -142,7 +111,7 @@ std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& e
     return std::nullopt;
   }
   std::vector<Elf64_Dyn> entries(dynamic_segment->p_filesz / sizeof(Elf64_Dyn));
-  if (!file.Read(dynamic_segment->p_offset, entries.data(), entries.size() * sizeof(Elf64_Dyn))) {
+  if (!file.ReadAt(dynamic_segment->p_offset, entries.data(), entries.size() * sizeof(Elf64_Dyn))) {
     error = "damaged ELF object: dynamic section cut off";
     return std::nullopt;
   }
@@ -171,7 +140,7 @@ std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& e
     return std::nullopt;
   }
   std::vector<char> strings(strtab_size);
-  if (!file.Read(*strtab_offset, strings.data(), strings.size())) {
+  if (!file.ReadAt(*strtab_offset, strings.data(), strings.size())) {
     error = "damaged ELF object: string table cut off";
     return std::nullopt;
   }

@@ -1,31 +1,10 @@
 #include <cstdio>
 
 #include "check/report_output.h"
+#include "check/utf8_text.h"
 
 namespace kelmar::check {
 namespace {
-
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const auto continuation = [&](std::size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (!continuation(1) || !continuation(2)) return 0;
-    const unsigned char second = byte(1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;  // overlong, surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-    const unsigned char second = byte(1);
-    if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;  // overlong, past U+10FFFF
-    return 4;
-  }
-  return 0;
-}
 
 class JsonObject {
  public:
@@ -86,9 +65,11 @@ std::string JsonString(std::string_view text) {
     if (c == '"' || c == '\\') {
       json += '\\';
       json += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+    } else if (IsControl(text, length)) {
+      // A C1 character's code point is its second byte.
+      const unsigned char code = static_cast<unsigned char>(text[length - 1]);
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
       json += escaped;
     } else {
       json.append(text.data(), length);
@@ -113,6 +94,7 @@ void PrintJson(std::ostream& out, const CheckReport& report) {
     notes << '[';
     for (std::size_t i = 0; i < report.notes.size(); ++i) notes << (i > 0 ? "," : "") << JsonString(report.notes[i]);
     notes << ']';
+    PrintSwitchFilesJson(object.Key("switch_files"), report.switch_files);
     std::ostream& steps = object.Key("steps");
     steps << '[';
     for (std::size_t i = 0; i < report.steps.size(); ++i) {

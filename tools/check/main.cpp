@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     std::cout << UsageText();
     return kExitOk;
   }
+  if (parsed.outcome == ParsedCommandLine::Outcome::kVersion) {
+    std::cout << "kelmar-check " KELMAR_VERSION "\n";
+    return kExitOk;
+  }
   if (parsed.outcome == ParsedCommandLine::Outcome::kError) {
     std::cerr << "kelmar-check: " << parsed.error << " (kelmar-check --help shows the usage)\n";
     return kExitUsage;
@@ -23,7 +27,8 @@ int main(int argc, char** argv) {
   CheckCommand& command = parsed.command;
   if (!command.trace) kelmar::SwitchTraceOffForThisProcess();
 
-  const CheckReport report = RunCheck(command.options);
+  CheckReport report = RunCheck(command.options);
+  report.switch_files = ExamineSwitchFiles();
   if (command.json) {
     PrintJson(std::cout, report);
   } else {

@@ -22,4 +22,10 @@ void PrintJson(std::ostream& out, const CheckReport& report);
 // U+FFFD, so that the output stays valid JSON whatever a path holds.
 std::string JsonString(std::string_view text);
 
+// `text` as the plain output shows every field: a control character (C0,
+// DEL or C1) and a byte that is not UTF-8 become \r, \n, \t or \xNN, and a
+// backslash \\, so that no path can move the cursor, send the terminal an
+// escape sequence or hide a character.
+std::string PlainString(std::string_view text);
+
 }  // namespace kelmar::check

@@ -1,8 +1,12 @@
 #include "host/command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string_view>
@@ -50,18 +54,36 @@ std::optional<Number> ParseNumber(std::string_view text, Number min, Number max)
   return value;
 }
 
-bool IsTimestamp(std::string_view text, bool whole) {
-  if (text.size() > kTimestampDigits || (whole && text.size() != kTimestampDigits)) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+int Digits(std::string_view text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+  return value;
 }
 
-std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[kTimestampDigits + 1];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-  return text;
+// Digits only; all 14 of them a real date and time, as DB2 checks them.
+bool IsTimestamp(std::string_view text, bool whole) {
+  if (text.size() > kTimestampDigits || (whole && text.size() != kTimestampDigits)) return false;
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  if (text.size() != kTimestampDigits) return true;
+  const int year = Digits(text, 0, 4), month = Digits(text, 4, 2), day = Digits(text, 6, 2);
+  constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (year == 0 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) {
+    return false;
+  }
+  return Digits(text, 8, 2) < 24 && Digits(text, 10, 2) < 60 && Digits(text, 12, 2) < 60;
+}
+
+// Relative to the directory kelmar-host started in.
+bool MakeAbsolute(std::string& path) {
+  if (path.empty() || path.front() == '/') return true;
+  std::vector<char> directory(4096);
+  while (getcwd(directory.data(), directory.size()) == nullptr) {
+    if (errno != ERANGE) return false;
+    directory.resize(directory.size() * 2);
+  }
+  path = std::string(directory.data()) + "/" + path;
+  return true;
 }
 
 class Parser {
@@ -71,7 +93,9 @@ class Parser {
   ParsedCommandLine Parse() {
     ParsedCommandLine parsed;
     if (!ReadArguments(parsed) || !Check(parsed.command)) {
-      parsed.outcome = help_ ? ParsedCommandLine::Outcome::kHelp : ParsedCommandLine::Outcome::kError;
+      parsed.outcome = help_      ? ParsedCommandLine::Outcome::kHelp
+                       : version_ ? ParsedCommandLine::Outcome::kVersion
+                                  : ParsedCommandLine::Outcome::kError;
       parsed.error = error_;
       return parsed;
     }
@@ -102,8 +126,8 @@ class Parser {
     std::optional<std::string> operation;
     for (std::size_t i = 0; i < args_.size(); ++i) {
       const std::string_view arg = args_[i];
-      if (arg == "--help" || arg == "-h") {
-        help_ = true;
+      if (arg == "--help" || arg == "-h" || arg == "--version") {
+        (arg == "--version" ? version_ : help_) = true;
         return false;
       }
       if (arg.rfind("--", 0) != 0) {
@@ -118,9 +142,9 @@ class Parser {
       const std::string_view option = arg.substr(0, equals);
       const bool has_inline_value = equals != std::string_view::npos;
       const std::string_view inline_value = has_inline_value ? arg.substr(equals + 1) : std::string_view();
-      if (option == "--direct") {
-        if (has_inline_value) return Fail("--direct takes no value");
-        command.direct = true;
+      if (option == "--direct" || option == "--quiet" || option == "--progress") {
+        if (has_inline_value) return Fail(std::string(option) + " takes no value");
+        (option == "--direct" ? command.direct : option == "--quiet" ? command.quiet : command.progress) = true;
         continue;
       }
       if (std::find(kValueOptions.begin(), kValueOptions.end(), option) == kValueOptions.end()) {
@@ -149,7 +173,9 @@ class Parser {
       if (!node) return Fail("--node must be a number from 0 to 32767");
       command.node = *node;
     } else if (option == "--timestamp") {
-      if (!IsTimestamp(value, false)) return Fail("--timestamp must be up to 14 digits (yyyymmddhhmmss)");
+      if (!IsTimestamp(value, false)) {
+        return Fail("--timestamp must be up to 14 digits (yyyymmddhhmmss), all 14 a real date and time");
+      }
       command.timestamp = value;
     } else if (option == "--input") {
       command.input = value;
@@ -197,19 +223,33 @@ class Parser {
       return Fail(std::string(name) + " needs at least one log file");
     }
     if (op == Operation::kBackup || op == Operation::kRestore) {
-      if (command.timestamp.empty() && op == Operation::kBackup) command.timestamp = Now();
+      command.timestamp_from_clock = command.timestamp.empty() && op == Operation::kBackup;
+      if (command.timestamp_from_clock) command.timestamp = TimestampNow();
       if (!IsTimestamp(command.timestamp, true)) return Fail(std::string(name) + " needs a --timestamp of 14 digits");
     }
+    bool absolute = MakeAbsolute(command.input) && MakeAbsolute(command.output) && MakeAbsolute(command.output_dir);
+    for (std::string& path : command.log_files) absolute = absolute && (op != Operation::kArchive || MakeAbsolute(path));
+    if (!absolute) return Fail(std::string("cannot tell the working directory: ") + std::strerror(errno));
     return true;
   }
 
   const std::vector<std::string>& args_;
   std::string error_;
   bool help_ = false;
+  bool version_ = false;
   tools::OptionsArguments options_arguments_;
 };
 
 }  // namespace
+
+std::string TimestampNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[kTimestampDigits + 1];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  return text;
+}
 
 char ActionLetter(Operation operation) { return InfoOf(operation).letter; }
 const char* OperationName(Operation operation) { return InfoOf(operation).name; }
@@ -248,11 +288,22 @@ options:
   --record FIELD=VALUE  a field of the 344-byte options record; repeatable;
                         fields: instanceName version build vendorId vmName
                         jmToken serverId dbInstanceName
+  --quiet               no progress line, not even on a terminal
+  --progress            a progress line on stderr even when it is no terminal
+  --version             print the version and exit
+  --help                print this text and exit
 
-exit status: 0 all calls succeeded; 1 a vendor call failed, the data of a
-restore or retrieve could not be written, or a restore's image has more parts
-than its sessions; 2 bad command line, options or input file; 3 the library
-cannot be loaded or lacks an entry point.
+A backup or archive whose object the store already holds is refused before
+any data moves; a backup without --timestamp waits for the next second when
+its own is taken. --output may be a device or a pipe: the image is written
+into it; any other existing file is replaced only once the image is whole.
+
+exit status: 0 all calls succeeded; 1 a vendor call failed, the store already
+holds the object, the output of a restore or retrieve could not be created or
+written, or a restore's image has more parts than its sessions; 2 bad command
+line, options or input file; 3 the library cannot be loaded or lacks an entry
+point. Stopped by SIGINT or SIGTERM, it removes what it wrote, then ends by
+that signal.
 )";
 }
 

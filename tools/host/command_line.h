@@ -39,6 +39,8 @@ struct HostCommand {
   std::string instance = "db2inst1";
   int node = 0;
   std::string timestamp;  // backup: now when not given
+  bool timestamp_from_clock = false;  // backup: may move on to the next free second
+  // Paths are absolute: the vendor library may change the working directory.
   std::string input;      // backup
   std::string output;     // restore
   std::string output_dir;  // retrieve
@@ -46,9 +48,14 @@ struct HostCommand {
   unsigned sessions = 1;
   std::size_t buffer_size = kDefaultBufferSize;
   tools::VendorOptions options;
+  bool quiet = false;     // no progress line, not even on a terminal
+  bool progress = false;  // a progress line even when stderr is no terminal
 };
 
 using ParsedCommandLine = tools::ParsedCommandLine<HostCommand>;
+
+// The current second as yyyymmddhhmmss, in local time as DB2 takes it.
+std::string TimestampNow();
 
 // `args` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "host/file_io.h"
+#include "host/interruption.h"
+#include "host/progress.h"
 #include "host/return_codes.h"
 
 namespace kelmar::host {
@@ -19,12 +21,24 @@ bool Open(const VendorCalls& calls, SessionRecords& records, SessionGroup& group
   const sqlint32 result = calls.sqluvint(records.input(), records.output(), records.FreshReturnCode());
   report.init_result = result;
   if (result == SQLUV_OK) return true;
-  group.Fail(Outcome(report, "sqluvint", result, records));
+  std::string failure = Outcome(report, "sqluvint", result, records);
+  // The library's set-up faults all look alike from here; these tell them apart.
+  if (result == SQLUV_INIT_FAILED || records.return_code().return_code == SQLUV_INIT_FAILED) {
+    failure += "; run kelmar-check with the same options, or switch the trace on (/tmp/libkelmar.log)";
+  }
+  group.Fail(failure);
   return false;
 }
 
+// False, with the group failed, once SIGINT or SIGTERM came.
+bool GoOn(SessionGroup& group, const SessionReport& report) {
+  const int signal = InterruptingSignal();
+  if (signal != 0) group.Fail(report.label + ": interrupted by " + SignalName(signal));
+  return !group.failed();
+}
+
 void End(const VendorCalls& calls, SessionRecords& records, SessionGroup& group, SessionReport& report) {
-  report.end_action = group.failed() ? SQLUV_ABORT : SQLUV_COMMIT;
+  report.end_action = GoOn(group, report) ? SQLUV_COMMIT : SQLUV_ABORT;
   const sqlint32 result =
       calls.sqluvend(report.end_action, records.vendor_cb(), records.output(), records.FreshReturnCode());
   report.end_result = result;
@@ -41,8 +55,10 @@ void RunSession(const VendorCalls& calls, SessionRecords& records, SessionGroup&
   const auto start = std::chrono::steady_clock::now();
   const bool opened = Open(calls, records, group, report);
   if (opened) move_data();
-  group.FinishData();
-  if (opened) End(calls, records, group, report);
+  group.FinishData(records.sequence());
+  group.EndInTurn(records.sequence(), [&] {
+    if (opened) End(calls, records, group, report);
+  });
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -68,7 +84,7 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
   RunSession(calls, records, group, report, [&] {
     std::vector<char> buffer(buffer_size);
     Data data{};
-    for (std::uint64_t offset = source.begin; offset < source.end && !group.failed();) {
+    for (std::uint64_t offset = source.begin; offset < source.end && GoOn(group, report);) {
       const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_size, source.end - offset));
       if (!ReadAt(source.fd, buffer.data(), size, offset)) {
         group.Fail(report.label + ": cannot read the input: " + std::strerror(errno));
@@ -81,6 +97,7 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
       }
       report.bytes += size;
       ++report.buffers;
+      CountProgress(size);
       offset += size;
     }
   });
@@ -92,7 +109,7 @@ void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_f
   RunSession(calls, records, group, report, [&] {
     std::vector<char> buffer(buffer_size);
     Data data{};
-    while (!group.failed()) {
+    while (GoOn(group, report)) {
       const sqlint32 result = TransferBuffer(calls.sqluvget, records, data, buffer.data(), buffer_size, report);
       if (result == SQLUV_ENDOFMEDIA_NO_DATA) return;
       if (result != SQLUV_OK && result != SQLUV_MORE_DATA && result != SQLUV_ENDOFMEDIA) {
@@ -114,6 +131,7 @@ void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_f
       }
       report.bytes += static_cast<std::uint64_t>(got);
       if (got > 0) ++report.buffers;
+      CountProgress(static_cast<std::uint64_t>(got));
       if (last) return;
     }
   });

@@ -33,7 +33,7 @@ struct DeleteReport {
 
 enum class ExitStatus : int {
   kSuccess = 0,
-  kVendorFailure = 1,  // a vendor call failed, or restored data could not be written
+  kVendorFailure = 1,  // a vendor call failed or refused, or the output could not be created or written
   kBadInput = 2,       // command line, options or an input file
   kLibraryUnusable = 3,
 };
@@ -42,6 +42,7 @@ struct OperationReport {
   std::vector<SessionReport> sessions;
   std::vector<db2VendorQueryInfo> objects;
   std::vector<DeleteReport> deletes;
+  std::string timestamp;  // a backup's, when it had to move on from the one asked for
   double seconds = 0;
   ExitStatus status = ExitStatus::kSuccess;
   std::string failure;  // one line naming what failed first; empty on success

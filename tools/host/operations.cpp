@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "host/data_sessions.h"
+#include "host/interruption.h"
 #include "host/part_files.h"
 #include "host/return_codes.h"
 
@@ -90,6 +92,62 @@ void TakeGroupOutcome(OperationReport& report, const SessionGroup& group) {
   if (group.failed()) Fail(report, ExitStatus::kVendorFailure, group.failure());
 }
 
+// What a query session of `identity` lists: the parts of the whole images
+// its timestamp begins (I), or the log files (L). False when it failed.
+bool ListStored(const VendorCalls& calls, const SessionIdentity& identity, const HostCommand& command,
+                OperationReport& report, std::vector<db2VendorQueryInfo>& objects) {
+  SessionRecords records(identity, command.options);
+  SessionGroup group(1);
+  SessionReport query;
+  query.label = "looking into the store";
+  RunQuerySession(calls, records, group, query, objects);
+  if (group.failed()) Fail(report, ExitStatus::kVendorFailure, group.failure());
+  return !group.failed();
+}
+
+// A backup never lands on an image that the store holds: it is refused, or,
+// with the timestamp taken from the clock, waits for the next second.
+bool ChooseFreeTimestamp(const VendorCalls& calls, HostCommand& command, OperationReport& report) {
+  for (int attempt = 1;; ++attempt) {
+    SessionIdentity identity = IdentityFor(command);
+    identity.action = 'I';
+    std::vector<db2VendorQueryInfo> stored;
+    if (!ListStored(calls, identity, command, report, stored)) return false;
+    if (stored.empty()) return true;
+    if (!command.timestamp_from_clock || attempt == 3) {
+      Fail(report, ExitStatus::kVendorFailure,
+           "the store already holds an image taken at " + command.timestamp + " (" + std::to_string(stored.size()) +
+               (stored.size() == 1 ? " part" : " parts") + "): delete it, or give another --timestamp");
+      return false;
+    }
+    const std::string taken = command.timestamp;
+    while ((command.timestamp = TimestampNow()) == taken) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    report.timestamp = command.timestamp;
+  }
+}
+
+// A backup that could not commit every part takes back those it did, so that
+// the store keeps all of an image or nothing of it.
+void DeleteCommittedParts(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+  std::string deleted;
+  for (unsigned i = 0; i < report.sessions.size(); ++i) {
+    const SessionReport& session = report.sessions[i];
+    if (session.end_action != SQLUV_COMMIT || session.end_result != SQLUV_OK) continue;
+    SessionIdentity identity = ImagePart(command, i + 1);
+    identity.action = 'M';
+    SessionRecords records(identity, command.options);
+    const sqlint32 result = calls.sqluvdel(records.input(), records.output(), records.FreshReturnCode());
+    report.deletes.push_back({'M', command.timestamp + " part " + std::to_string(i + 1), result});
+    if (result == SQLUV_OK) {
+      deleted += (deleted.empty() ? " " : ", ") + std::to_string(i + 1);
+    } else {
+      report.failure += "; part " + std::to_string(i + 1) + " stays committed: sqluvdel returned " +
+                        DescribeOutcome(result, records.return_code());
+    }
+  }
+  if (!deleted.empty()) report.failure += "; deleted the parts it had committed:" + deleted;
+}
+
 // Runs `session(index)` for every session of the group on a thread of its own.
 template <typename Session>
 void RunOnThreads(unsigned sessions, Session session) {
@@ -101,10 +159,12 @@ void RunOnThreads(unsigned sessions, Session session) {
 
 // The image is cut into one run of whole buffers per session, in order, so
 // that the sessions' objects joined in sequence order give it back.
-void Backup(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
+void Backup(const VendorCalls& calls, const HostCommand& asked, OperationReport& report) {
   InputFile input;
   std::string error;
-  if (!input.Open(command.input, error)) return Fail(report, ExitStatus::kBadInput, error);
+  if (!input.Open(asked.input, error)) return Fail(report, ExitStatus::kBadInput, error);
+  HostCommand command = asked;
+  if (!ChooseFreeTimestamp(calls, command, report)) return;
 
   const unsigned sessions = command.sessions;
   const std::uint64_t buffers = (input.size() + command.buffer_size - 1) / command.buffer_size;
@@ -119,6 +179,7 @@ void Backup(const VendorCalls& calls, const HostCommand& command, OperationRepor
     RunPutSession(calls, records, source, command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);
+  if (group.failed()) DeleteCommittedParts(calls, command, report);
 }
 
 // Each restore session reads one part, and nothing in the parts tells how
@@ -146,10 +207,20 @@ void RequireNoFurtherPart(const VendorCalls& calls, const HostCommand& command, 
   Fail(report, ExitStatus::kVendorFailure, failure);
 }
 
+// Puts the output in place after a run that succeeded, unless a signal came
+// after the last buffer: then it goes the way of an interrupted one.
+void Publish(PartFiles& parts, OperationReport& report) {
+  if (report.status != ExitStatus::kSuccess) return;
+  const int signal = InterruptingSignal();
+  if (signal != 0) return Fail(report, ExitStatus::kVendorFailure, std::string("interrupted by ") + SignalName(signal));
+  std::string error;
+  if (!parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
+}
+
 void Restore(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
   PartFiles parts;
   std::string error;
-  if (!parts.Create(command.output, command.sessions, error)) return Fail(report, ExitStatus::kBadInput, error);
+  if (!parts.Create(command.output, command.sessions, error)) return Fail(report, ExitStatus::kVendorFailure, error);
 
   const unsigned sessions = command.sessions;
   SessionGroup group(sessions);
@@ -160,7 +231,7 @@ void Restore(const VendorCalls& calls, const HostCommand& command, OperationRepo
   });
   TakeGroupOutcome(report, group);
   if (report.status == ExitStatus::kSuccess) RequireNoFurtherPart(calls, command, report);
-  if (report.status == ExitStatus::kSuccess && !parts.Publish(error)) Fail(report, ExitStatus::kVendorFailure, error);
+  Publish(parts, report);
 }
 
 // One session per log file, one after another, as DB2's log archiving does.
@@ -170,6 +241,19 @@ void Archive(const VendorCalls& calls, const HostCommand& command, OperationRepo
     std::string error;
     inputs.push_back(std::make_unique<InputFile>());
     if (!inputs.back()->Open(path, error)) return Fail(report, ExitStatus::kBadInput, error);
+  }
+  // Refused before any data moves when the store holds one of them already.
+  SessionIdentity logs = IdentityFor(command);
+  logs.action = 'L';
+  std::vector<db2VendorQueryInfo> stored;
+  if (!ListStored(calls, logs, command, report, stored)) return;
+  for (const std::string& path : command.log_files) {
+    const std::string name = BaseName(path);
+    if (std::any_of(stored.begin(), stored.end(), [&](const db2VendorQueryInfo& log) {
+          return std::string_view(log.filename, strnlen(log.filename, sizeof log.filename)) == name;
+        })) {
+      return Fail(report, ExitStatus::kVendorFailure, "the store already holds log file " + name + ": delete it first");
+    }
   }
   for (std::size_t i = 0; i < inputs.size() && report.status == ExitStatus::kSuccess; ++i) {
     SessionIdentity identity = IdentityFor(command);
@@ -188,7 +272,7 @@ void Archive(const VendorCalls& calls, const HostCommand& command, OperationRepo
 void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationReport& report) {
   struct stat status {};
   if (stat(command.output_dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    return Fail(report, ExitStatus::kBadInput, "output directory " + command.output_dir + " does not exist");
+    return Fail(report, ExitStatus::kVendorFailure, "output directory " + command.output_dir + " does not exist");
   }
   for (const std::string& name : command.log_files) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
@@ -199,7 +283,7 @@ void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationRep
     PartFiles part;
     std::string error;
     const std::string output = command.output_dir + "/" + command.log_files[i];
-    if (!part.Create(output, 1, error)) return Fail(report, ExitStatus::kBadInput, error);
+    if (!part.Create(output, 1, error)) return Fail(report, ExitStatus::kVendorFailure, error);
     SessionIdentity identity = IdentityFor(command);
     identity.log_name = command.log_files[i];
     SessionRecords records(identity, command.options);
@@ -208,9 +292,7 @@ void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationRep
     report.sessions.back().label = identity.log_name;
     RunGetSession(calls, records, part.fd(0), command.buffer_size, group, report.sessions.back());
     TakeGroupOutcome(report, group);
-    if (report.status == ExitStatus::kSuccess && !part.Publish(error)) {
-      Fail(report, ExitStatus::kVendorFailure, error);
-    }
+    Publish(part, report);
   }
 }
 

@@ -9,11 +9,6 @@
 namespace kelmar::host {
 namespace {
 
-std::string Name(sqlint32 code) {
-  const char* name = ReturnCodeName(code);
-  return name != nullptr ? name : std::to_string(code);
-}
-
 std::string Throughput(std::uint64_t bytes, double seconds) {
   char text[64];
   if (seconds <= 0) {
@@ -39,13 +34,13 @@ void PrintSession(std::ostream& out, const SessionReport& session, bool moves_da
     out << "not called\n";
     return;
   }
-  out << Name(*session.init_result);
+  out << DescribeCode(*session.init_result);
   if (session.data_calls > 0) {
-    out << ", " << session.data_calls << " x " << session.data_call << ", last " << Name(*session.last_data_result);
+    out << ", " << session.data_calls << " x " << session.data_call << ", last " << DescribeCode(*session.last_data_result);
   }
   if (session.end_result) {
     out << ", sqluvend(" << (session.end_action == SQLUV_COMMIT ? "COMMIT" : "ABORT") << ") "
-        << Name(*session.end_result);
+        << DescribeCode(*session.end_result);
   }
   if (moves_data) {
     out << "; " << Count(session.bytes, "byte") << " in " << Count(session.buffers, "buffer") << ", "
@@ -85,7 +80,10 @@ void PrintReport(std::ostream& out, const HostCommand& command, const OperationR
   for (const db2VendorQueryInfo& object : report.objects) PrintObject(out, command.operation, object);
   for (const DeleteReport& deletion : report.deletes) {
     out << "sqluvdel(" << deletion.action << ")" << (deletion.object.empty() ? "" : " " + deletion.object) << " "
-        << Name(deletion.result) << '\n';
+        << DescribeCode(deletion.result) << '\n';
+  }
+  if (!report.timestamp.empty()) {
+    out << "the store held an image of that second: taken at " << report.timestamp << " instead\n";
   }
 
   if (moves_data) {

@@ -13,5 +13,7 @@ inline constexpr const char* kDefaultRegistryRoot = "/etc/TornevaleRegistry";
 extern std::atomic<const char*> xjReg;
 
 // Settles the root when it is still unset or empty, then logs
-// "-----------XJREG= [%s]" under `tag`, on every call.
+// "-----------XJREG= [%s]" under `tag`, on every call. A relative XJREG is
+// taken against the working directory of that moment: the loader changes the
+// working directory later, and the root must keep naming the same registry.
 void SettleRegistryRoot(const char* tag);

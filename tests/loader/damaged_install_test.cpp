@@ -1,0 +1,158 @@
+// Damaged installations and unruly backends: every load fails with its reason
+// or goes on, and no session is lost; nothing dies of a signal or hangs (an
+// alarm ends a case that would).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "backends/backend_probe.h"
+#include "backends/test_backend_paths.h"
+#include "front/unload_markers.h"
+#include "host_test_support.h"
+#include "loader/loader_test_support.h"
+#include "testbed/db2_session.h"
+
+namespace {
+
+namespace tb = kelmar::test_backend;
+using namespace kelmar::testbed;
+using namespace kelmar::testing;
+
+const std::string kLibrary = std::string(kHome) + "/Base/libXjKelmar.so";
+const std::string kProperties = std::string(kRegistryRoot) + "/Vorlan/" + kInstance + "/Base/.properties";
+
+void Replace(const std::string& path, const std::function<int(const char*)>& make) {
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(make(path.c_str()), 0) << path;
+}
+int Fifo(const char* path) { return mkfifo(path, 0755); }
+std::string Check() { return RunProgram({KELMAR_CHECK_PROGRAM}).out; }
+sqlint32 End(Db2Session& s, sqlint32 action) { return sqluvend(action, &s, &s.out, &s.rc); }
+
+// Installs `backend` with the trace on and the unload marker present.
+void InstallUnloading(const char* backend) {
+  alarm(30);
+  InstallBackend(backend);
+  EnableTrace();
+  WriteFile(kelmar::kUnloadMarker, "");
+}
+
+TEST(DamagedFiles, FailTheLoadWithTheirReason) {
+  struct Damage { std::function<void()> arrange; bool in_properties; std::string reason; };
+  const Damage damages[] = {
+      {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 100), 0); }, false, "file is cut short: program headers end at "},
+      {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 4096), 0); }, false, "file is cut short: segment "},
+      {[] { Replace(kLibrary, Fifo); }, false, "not a regular file"},
+      {[] { Replace(kLibrary, [](const char* p) { return mkdir(p, 0755); }); }, false, "not a regular file"},
+      {[] { Replace(kProperties, [](const char* p) { return symlink("/dev/zero", p); }); }, true, "it is a device, not a regular file"},
+      {[] { Replace(kProperties, Fifo); }, true, "it is a FIFO, not a regular file"},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.reason);
+    RunIsolated([&] {
+      InstallUnloading(KELMAR_SAMPLE_BACKEND);
+      d.arrange();
+      Db2Session session;
+      EXPECT_EQ(StartSession(session), -1);
+      EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
+      const std::string line = d.in_properties ? "GetVorlanBaseDir: Could not open file " + kProperties
+                                               : "initializeFptrs(): dlopen failed when loading \"" + kLibrary +
+                                                     "\", error = \"" + d.reason;
+      const Lines lines = TraceLines();
+      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(line); }));
+      const std::string failed = d.in_properties
+                                     ? "FAILED at properties (exit status 5): cannot open " + kProperties + ": "
+                                     : "FAILED at load (exit status 9): dlopen failed: ";
+      EXPECT_NE(Check().find(failed + d.reason), std::string::npos);
+    });
+  }
+}
+
+TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
+  RunIsolated([] {
+    InstallUnloading(tb::kReentrant);
+    Db2Session s;
+    EXPECT_EQ(StartSession(s), 0);
+    EXPECT_EQ(EndSession(s), 0);
+    EXPECT_TRUE(tb::TableEmpty());
+    EXPECT_EQ(StartSession(s), 0);  // the thread that unloaded loads again
+    EXPECT_STREQ(getenv("KELMAR_REENTRY"), " load:-1,11,-1 unload:-1,11,-1 load:-1,11,-1");
+    EXPECT_EQ(TimesLogged("sqluvdel(): Called by libXjKelmar.so during its own load or unload."), 3u);
+  });
+}
+
+// Two sessions are open under the unload marker when the event comes; the
+// backend stays until the last of them ends.
+TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
+  const auto end_answered = [](sqlint32 action, sqlint32 answer) {
+    return [=](Db2Session& second) {
+      tb::SetResult(tb::kEnd, answer);
+      EXPECT_EQ(End(second, action), answer);
+      tb::SetResult(tb::kEnd, SQLUV_OK);
+    };
+  };
+  const std::function<void(Db2Session&)> events[] = {
+      end_answered(7, SQLUV_INV_ACTION),
+      end_answered(SQLUV_COMMIT, SQLUV_COMMIT_FAILED),  // DB2 aborts next
+      [](Db2Session&) { Db2Session stray; End(stray, SQLUV_COMMIT); },
+      [](Db2Session&) {
+        Db2Session failed;
+        tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
+        EXPECT_EQ(StartSession(failed), SQLUV_INIT_FAILED);
+        EXPECT_EQ(End(failed, SQLUV_ABORT), SQLUV_OK);
+      },
+  };
+  for (std::size_t i = 0; i < std::size(events); ++i) {
+    SCOPED_TRACE(i);
+    RunIsolated([&] {
+      InstallUnloading(tb::kComplete);
+      Db2Session first, second;
+      first.out.pVendorCB = &first;  // as the backend hands them back
+      second.out.pVendorCB = &second;
+      ASSERT_EQ(StartSession(first), 0);
+      ASSERT_EQ(StartSession(second), 0);
+      events[i](second);
+      EXPECT_EQ(End(first, SQLUV_COMMIT), SQLUV_OK);
+      EXPECT_NE(sqluv_handle, nullptr);
+      EXPECT_EQ(TimesLogged("sqluvend(): ------libXjKelmar.so is in use, not going to unload it --------"), 2u);
+      EXPECT_EQ(End(second, SQLUV_ABORT), SQLUV_OK);
+      EXPECT_TRUE(tb::TableEmpty());
+    });
+  }
+}
+
+// The file is replaced between two sessions as an upgrade replaces it. XJREG
+// is relative: the second load finds the registry only if the root was made
+// absolute before the first load changed the working directory.
+TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
+  struct Case { const char* installed; const char* replacement; bool stays_mapped; };
+  // Either way the recording backend runs afterwards: the new code, or the old that stayed.
+  const Case cases[] = {{KELMAR_SAMPLE_BACKEND, tb::kComplete, false}, {tb::kStaysMapped, KELMAR_SAMPLE_BACKEND, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.installed);
+    RunIsolated([&] {
+      InstallUnloading(c.installed);
+      ASSERT_EQ(chdir("/tmp"), 0);
+      setenv("XJREG", "reg", 1);
+      const std::string check = Check();
+      EXPECT_NE(check.find("note: XJREG is relative (\"reg\")"), std::string::npos);
+      EXPECT_EQ(check.find("note: the backend cannot be reloaded") != std::string::npos, c.stays_mapped) << check;
+      Db2Session s;
+      StartSession(s);
+      EndSession(s);
+      ASSERT_TRUE(tb::TableEmpty());
+      WriteFile(kLibrary + ".new", ReadFile(c.replacement), 0755);
+      ASSERT_EQ(std::rename((kLibrary + ".new").c_str(), kLibrary.c_str()), 0);
+      StartSession(s);
+      EXPECT_NE(tb::LoadedBackend(), nullptr);
+      EXPECT_EQ(TimesLogged("sqluvint(): -----------XJREG= [/tmp/reg]"), 2u);
+      EXPECT_EQ(TimesLogged("unInitializeFptrs(): \"" + kLibrary +
+                            "\" stays mapped after dlclose(), the next load reuses its old code"),
+                c.stays_mapped ? 1u : 0u);
+    });
+  }
+}
+
+}  // namespace
