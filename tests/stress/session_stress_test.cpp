@@ -28,7 +28,8 @@ struct SessionThread {
 
   int Pick(int choices) { return std::uniform_int_distribution<int>(0, choices - 1)(random); }
   void Expect(const char* call, sqlint32 got, sqlint32 expected) {
-    if (got != expected) mismatches.push_back(call + (" " + std::to_string(got) + " != " + std::to_string(expected)));
+    if (got == expected) return;
+    mismatches.push_back(std::string(call) + " returned " + std::to_string(got) + ", not " + std::to_string(expected));
   }
   void RunSession() {
     const int kind = Pick(4);  // put, get, query or delete
