@@ -24,7 +24,7 @@ struct Call {
   const void* args[3];  // the pointer arguments, in order
 };
 
-// The backend's whole state, returned by its "kelmar_test_backend_state".
+// The backend's whole state, from its "kelmar_test_backend_state".
 struct BackendState {
   std::mutex mutex;
   std::condition_variable changed;  // a hold, or the calls waiting inside
@@ -34,14 +34,12 @@ struct BackendState {
   std::array<int, kEntryCount> waiting{};
 };
 
-// Null when no recording backend is loaded.
-inline BackendState* LoadedBackend() {
+inline BackendState* LoadedBackend() {  // null when no recording backend is loaded
   void* const found = sqluv_handle != nullptr ? dlsym(sqluv_handle, "kelmar_test_backend_state") : nullptr;
   return found != nullptr ? reinterpret_cast<BackendState* (*)()>(found)() : nullptr;
 }
 
-// Every call the loaded backend received, oldest first.
-inline std::vector<Call> ReceivedCalls() {
+inline std::vector<Call> ReceivedCalls() {  // oldest first
   BackendState* state = LoadedBackend();
   if (state == nullptr) return {};
   const std::lock_guard lock(state->mutex);

@@ -1,8 +1,5 @@
-// Built into a backend that otherwise does nothing (bench/null_backend.cpp):
-// it calls back into the library while it is being loaded and unloaded, from
-// its initialiser and its finaliser, and keeps what sqluvint and sqluvdel
-// answered there in KELMAR_REENTRY, which outlives it:
-// " load:<sqluvint>,<its return code>,<sqluvdel>", then " unload:...".
+// Added to a backend that does nothing else: calls back into the library while it is loaded and unloaded, and
+// keeps the answers in KELMAR_REENTRY, which outlives it: " load:<sqluvint>,<its return code>,<sqluvdel>", ...
 #include <cstdio>
 #include <cstdlib>
 #include <string>

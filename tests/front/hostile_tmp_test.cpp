@@ -1,6 +1,5 @@
-// What other local users can plant at the library's fixed /tmp names: none of
-// it may block a call, reach another file, hold a session or unload the
-// backend; what root or the user DB2 runs as put there keeps working.
+// What other local users can plant at the library's fixed /tmp names may not block a call, reach another file,
+// hold a session or unload the backend; what root or the user DB2 runs as put there keeps working.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,14 +20,10 @@ namespace {
 
 using namespace kelmar::testbed;
 
-// The user DB2 runs as and another local user, where root can switch to them.
-constexpr uid_t kSelfUid = 1000;
-constexpr uid_t kOtherUid = 65534;
-constexpr const char* kVictim = "/tmp/victim";  // a file of the user DB2 runs as
-constexpr const char* kTrace = kelmar::kTraceLogPath;
-constexpr const char* kHold = kelmar::kDebugHoldMarker;
-constexpr const char* kKeep = kelmar::kKeepLoadedMarker;
-constexpr const char* kUnload = kelmar::kUnloadMarker;
+// The user DB2 runs as and another local user, where root can switch to them; a file of the first.
+constexpr uid_t kSelfUid = 1000, kOtherUid = 65534;
+constexpr const char *kVictim = "/tmp/victim", *kTrace = kelmar::kTraceLogPath, *kHold = kelmar::kDebugHoldMarker,
+                     *kKeep = kelmar::kKeepLoadedMarker, *kUnload = kelmar::kUnloadMarker;
 
 enum class Kind { kFile, kFifo, kDirectory, kSymlink, kHardLink };
 enum class Owner { kRoot, kSelf, kOther };
@@ -64,7 +59,8 @@ const Row kRows[] = {
      {{kRootTrace, {"/tmp/roots"}, {kUnload, Kind::kHardLink, {}, "/tmp/roots"}}}},
     {"ForeignKeepLoadedMarkerSparesNothing", true, true, kKeep,
      {{kRootTrace, {kKeep, Kind::kFile, Owner::kOther}, {kUnload, Kind::kFile, Owner::kSelf}}}},
-    {"OwnDanglingSymlinkMarker", true, true, nullptr, {{kRootTrace, {kUnload, Kind::kSymlink, Owner::kSelf, "/tmp/none"}}}},
+    {"OwnDanglingSymlinkMarker", true, true, nullptr,
+     {{kRootTrace, {kUnload, Kind::kSymlink, Owner::kSelf, "/tmp/none"}}}},
     {"RootsTraceFile", true, false, nullptr, {{kRootTrace}}},
     {"OwnTraceFile", true, false, nullptr, {{{kTrace, Kind::kFile, Owner::kSelf}}}},
     {"OwnSymlinkToOwnFile", true, false, nullptr, {{{kTrace, Kind::kSymlink, Owner::kSelf, kVictim}}}},
@@ -72,6 +68,7 @@ const Row kRows[] = {
 // clang-format on
 
 // Root over a user namespace that maps both uids (the initial one does).
+constexpr const char* kNeedsUsers = "needs root over uids 1000 and 65534";
 bool CanUseOtherUsers() {
   std::ifstream map("/proc/self/uid_map");
   int mapped = 0;
@@ -103,31 +100,12 @@ off_t RegularSize(const char* path) {
   return stat(path, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;
 }
 
-// A DB2 session as SelfUid() in a child that an alarm ends after 5 seconds;
-// it exits with 1 when the session's end unloaded the backend.
-int BoundedSession() {
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(5);
-    dup2(open(kVictim, O_WRONLY), STDIN_FILENO);  // a descriptor 0 taken for the trace's lands there too
-    const uid_t self = SelfUid();
-    if (self != geteuid() && (setresgid(self, self, self) != 0 || setresuid(self, self, self) != 0)) _exit(3);
-    Db2Session session;
-    if (StartSession(session) != 0 || EndSession(session) != 0) _exit(2);
-    _exit(sqluv_handle == nullptr ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return status;
-}
-
 class HostileTmp : public testing::TestWithParam<Row> {};
 
 TEST_P(HostileTmp, NoCallBlocksOrWritesElsewhereAndOnlyOwnMarkersCount) {
   const Row& row = GetParam();
-  const auto foreign = [](const Node& node) { return node.owner == Owner::kOther; };
-  if (std::any_of(row.nodes.begin(), row.nodes.end(), foreign) && !CanUseOtherUsers()) {
-    GTEST_SKIP() << "needs root over uids " << kSelfUid << " and " << kOtherUid;
+  if (std::ranges::any_of(row.nodes, [](const Node& n) { return n.owner == Owner::kOther; }) && !CanUseOtherUsers()) {
+    GTEST_SKIP() << kNeedsUsers;
   }
   RunIsolated([&] {
     InstallBackend(kelmar::test_backend::kComplete);
@@ -135,20 +113,27 @@ TEST_P(HostileTmp, NoCallBlocksOrWritesElsewhereAndOnlyOwnMarkersCount) {
     for (const Node& node : row.nodes) {
       if (node.path != nullptr) Plant(node);
     }
-    const int status = BoundedSession();
+    // A DB2 session as SelfUid() in a child that an alarm ends after 5 s; it exits with 1 when its end unloaded.
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(5);
+      dup2(open(kVictim, O_WRONLY), STDIN_FILENO);  // a descriptor 0 taken for the trace's lands there too
+      const uid_t self = SelfUid();
+      if (self != geteuid() && (setresgid(self, self, self) != 0 || setresuid(self, self, self) != 0)) _exit(3);
+      Db2Session session;
+      _exit(StartSession(session) != 0 || EndSession(session) != 0 ? 2 : sqluv_handle == nullptr ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << "blocked, died or failed: " << status;
     EXPECT_EQ(WEXITSTATUS(status) == 1, row.unloaded);
     EXPECT_EQ(RegularSize(kTrace) > 0, row.traced);
     EXPECT_TRUE(row.traced || RegularSize(kVictim) == 0) << "the victim received lines";
-    for (const Node& node : row.nodes) {
-      struct stat left {};
-      EXPECT_TRUE(node.path == nullptr || lstat(node.path, &left) == 0) << node.path << " was removed";
-    }
-    if (row.ignored != nullptr) {
-      EXPECT_EQ(TimesLogged("sqluvint(): ------" + std::string(row.ignored) + " ignored: owner uid 65534, 1 links; " +
-                            "only root's or uid " + std::to_string(SelfUid()) + "'s with one link counts --------"),
-                1u);
-    }
+    struct stat left {};
+    for (const Node& node : row.nodes) EXPECT_TRUE(node.path == nullptr || lstat(node.path, &left) == 0) << node.path;
+    EXPECT_TRUE(!row.ignored || TimesLogged("sqluvint(): ------" + std::string(row.ignored) +
+                                            " ignored: owner uid 65534, 1 links; only root's or uid " +
+                                            std::to_string(SelfUid()) + "'s with one link counts --------") == 1);
   });
 }
 
@@ -156,11 +141,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileTmp, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 TEST(HostileTmp, CheckReportsTheLibrarysVerdictAndWarnsInTextAndJson) {
-  if (!CanUseOtherUsers()) GTEST_SKIP() << "needs root over uids " << kSelfUid << " and " << kOtherUid;
-  struct Case {
-    Node node;
-    std::string json, plain;
-  };
+  if (!CanUseOtherUsers()) GTEST_SKIP() << kNeedsUsers;
+  struct Case { Node node; const char *json, *plain; };
   const Case cases[] = {
       {{kTrace, Kind::kSymlink, Owner::kOther, kVictim},
        R"("path":"/tmp/libkelmar.log","role":"trace","honoured":false,"type":"symbolic link to /tmp/victim")",

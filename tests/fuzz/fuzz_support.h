@@ -1,12 +1,28 @@
-// What every fuzz target shares. Its LLVMFuzzerInitialize (fuzz_support.cpp) moves the process into a private
-// /tmp whose trace file swallows every line, so that the whole trace formatting runs on each input without
-// touching the machine's /tmp/libkelmar.log or filling the disk.
+// What every fuzz target shares: a private /tmp whose trace file swallows every line, so that the whole trace
+// formatting runs on each input without touching the machine's files, and a reader of the fuzz input.
 #pragma once
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string_view>
+
+#include "log/trace_log.h"
+#include "testbed/isolation.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const std::string reason = kelmar::testbed::MakePrivateTmp();
+  if (!reason.empty()) {  // run_fuzzer.sh's test takes this status for a skip
+    std::fprintf(stderr, "no private /tmp for fuzzing, skipped: %s\n", reason.c_str());
+    std::exit(kelmar::testbed::kNoPrivateTmpExit);
+  }
+  if (symlink("/dev/null", kelmar::kTraceLogPath) != 0) std::abort();
+  return 0;
+}
 
 namespace kelmar::fuzz {
 
@@ -15,6 +31,8 @@ class Input {
  public:
   Input(const std::uint8_t* data, std::size_t size) : bytes_(data, size) {}
   std::uint8_t Byte() { return bytes_.empty() ? 0 : Take(1)[0]; }
+  // A caller's buffer capacity from one byte: 1 to 255, or the library's own 1024.
+  std::size_t Capacity() { const std::uint8_t b = Byte(); return b == 0 ? 1024 : b; }
   std::string_view Take(std::size_t count) {
     const std::string_view taken(reinterpret_cast<const char*>(bytes_.data()), std::min(count, bytes_.size()));
     bytes_ = bytes_.subspan(taken.size());
@@ -25,8 +43,5 @@ class Input {
  private:
   std::span<const std::uint8_t> bytes_;
 };
-
-// A caller's buffer capacity from one byte: 1 to 255, or the library's own 1024.
-inline std::size_t CapacityFrom(std::uint8_t byte) { return byte == 0 ? 1024 : byte; }
 
 }  // namespace kelmar::fuzz

@@ -1,7 +1,5 @@
-// Instance resolution from whatever DB2 may pass as options: any bytes, any size, as a record or a text, and any
-// capacity of the caller's buffer. The options are copied to a heap block of exactly size_options bytes, so a read
-// past them is a finding; the name must be what the options say.
-#include <cstdlib>
+// Instance resolution from whatever DB2 may pass as options, into any capacity of the caller's buffer. The options
+// sit in a heap block of exactly size_options bytes, so a read past them is a finding.
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +14,8 @@ namespace {
 
 std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
 
-// What DB2's options name, worked out independently of the library's code: the record's vmName (18 bytes at 95)
-// for 344 bytes, else the text's "XjInstanceName=" value up to a comma; without options, the environment.
+// What the options name, worked out independently: the record's vmName (18 bytes at 95) for 344 bytes, else the
+// text's "XjInstanceName=" value up to a comma; without options, the environment.
 std::optional<std::string> NamedBy(const Init_input& in, const std::optional<std::string>& environment) {
   if (in.options == nullptr || in.size_options == 0) return environment;
   const std::string_view bytes(static_cast<const char*>(in.options), in.size_options);
@@ -32,21 +30,17 @@ std::optional<std::string> NamedBy(const Init_input& in, const std::optional<std
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // An empty registry: a resolution that falls back to the scan fails there.
-  [[maybe_unused]] static const bool settled = [] {
-    setenv("XJREG", "/tmp/no-registry", 1);
-    SettleRegistryRoot("fuzz");
-    return true;
-  }();
+  [[maybe_unused]] static const bool settled =
+      (setenv("XJREG", "/tmp/no-registry", 1), SettleRegistryRoot("fuzz"), true);
   kelmar::fuzz::Input input(data, size);
-  // The low two bits of the first byte: size_options is the number of bytes; they are padded or cut to the
-  // record's 344 bytes; no options pointer; size_options 0. The next bit: VORLAN_INST is set.
+  // Low two bits: the bytes as they are; padded or cut to the record's 344; no pointer; size_options 0.
+  // Next bit: VORLAN_INST is set.
   const std::uint8_t shape = input.Byte();
-  const std::size_t capacity = kelmar::fuzz::CapacityFrom(input.Byte());
+  const std::size_t capacity = input.Capacity();
   const std::string_view rest = input.Take(0xffff);
-  std::vector<char> options(rest.begin(), rest.end());
+  std::vector<char> options(rest.begin(), rest.end()), no_bytes(1, 'x');  // a live block for an empty text
   if ((shape & 3) == 1) options.resize(344);
-  options.shrink_to_fit();  // a read past the bytes leaves the heap block
-  std::vector<char> no_bytes(1, 'x');  // a live block for an empty option text
+  options.shrink_to_fit();
   Init_input in{};
   in.size_options = static_cast<unsigned short>((shape & 3) == 3 ? 0 : options.size());
   in.options = (shape & 3) == 2 ? nullptr : options.empty() ? no_bytes.data() : options.data();

@@ -1,8 +1,6 @@
-// The two `.properties` readers over any file contents, with any key and any room for the value. Each result is
-// checked against the readers' rules, worked out here independently of the library's code.
+// The two `.properties` readers over any file contents, with any key and any room for the value, checked against
+// the readers' rules worked out here independently.
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -16,8 +14,8 @@ namespace {
 using Text = std::optional<std::string>;
 constexpr const char* kFile = "/tmp/fuzz.properties";
 
-// What a reader finds: `match` on the file's pieces as fgets hands them out (lines of at most `chars` characters,
-// the rest of a longer line as further pieces), each seen as the text up to its first NUL.
+// What a reader finds: `match` on the pieces fgets hands out (lines of at most `chars` characters, the rest of a
+// longer line as further pieces), each up to its first NUL.
 template <typename Match>
 Text Find(const std::string& contents, std::size_t chars, Match match) {
   for (std::size_t at = 0, end; at < contents.size(); at = end) {
@@ -30,7 +28,7 @@ Text Find(const std::string& contents, std::size_t chars, Match match) {
 
 // The base directory's reader: first word "dVORLANHOME", value its second word; none ends the reading.
 std::optional<Text> Home(const std::string& text) {
-  const std::string separators = " \t\n";
+  const char* separators = " \t\n";
   const std::size_t key = text.find_first_not_of(separators);
   if (key == std::string::npos || text.substr(key, text.find_first_of(separators, key) - key) != "dVORLANHOME") {
     return std::nullopt;
@@ -39,8 +37,8 @@ std::optional<Text> Home(const std::string& text) {
   return value == std::string::npos ? Text() : text.substr(value, text.find_first_of(separators, value) - value);
 }
 
-// get_reg_value's reader: the key runs to the first white space of the piece, the value from the white space
-// after it to the line feed.
+// get_reg_value's reader: the key runs to the first white space, the value from the white space after it to the
+// line feed.
 std::optional<Text> RegValue(const std::string& text, const std::string& key) {
   const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
   std::size_t key_end = 0, from;
@@ -50,7 +48,7 @@ std::optional<Text> RegValue(const std::string& text, const std::string& key) {
   return text.substr(from, text.find('\n', from) - from);
 }
 
-void CheckReadInto(const kelmar::testbed::CallerBuffer& buffer, bool found, const Text& expected) {
+void Check(const kelmar::testbed::CallerBuffer& buffer, bool found, const Text& expected) {
   if (buffer.WrittenPastCapacity() || found != expected.has_value() ||
       (found ? buffer.Text() != expected->substr(0, buffer.capacity() - 1) : !buffer.Untouched())) {
     std::abort();
@@ -61,8 +59,7 @@ void CheckReadInto(const kelmar::testbed::CallerBuffer& buffer, bool found, cons
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kelmar::fuzz::Input input(data, size);
-  kelmar::testbed::CallerBuffer home(kelmar::fuzz::CapacityFrom(input.Byte()));
-  kelmar::testbed::CallerBuffer value(kelmar::fuzz::CapacityFrom(input.Byte()));
+  kelmar::testbed::CallerBuffer home(input.Capacity()), value(input.Capacity());
   const std::string key(input.Take(input.Byte() % 32)), contents(input.Rest());
   std::FILE* file = std::fopen(kFile, "wb");
   if (file == nullptr || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size()) std::abort();
@@ -70,12 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   file = std::fopen(kFile, "rb");
   const bool home_found = kelmar::ReadHomeDirectory(file, {home.data(), home.capacity()});
   std::fclose(file);
-  CheckReadInto(home, home_found, Find(contents, 1022, Home));
-  // The key as a C caller passes it: up to its first NUL.
-  const std::string c_key = key.substr(0, key.find('\0'));
+  Check(home, home_found, Find(contents, 1022, Home));
+  const std::string c_key = key.substr(0, key.find('\0'));  // as a C caller passes it
   const int result = get_reg_value(nullptr, kFile, c_key.c_str(), value.data(), static_cast<int>(value.capacity()));
   if (result != 0 && result != -1) std::abort();
-  const auto with_key = [&](const std::string& text) { return RegValue(text, c_key); };
-  CheckReadInto(value, result == 0, Find(contents, 1023, with_key));
+  Check(value, result == 0, Find(contents, 1023, [&](const std::string& text) { return RegValue(text, c_key); }));
   return 0;
 }

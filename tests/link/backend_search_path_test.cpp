@@ -1,7 +1,5 @@
-// Where the libraries that the backend itself needs are found. libkelmar.so carries the search path
-// "$ORIGIN:$ORIGIN/../Base64:." (with ".", the base directory at load time), but the platform does not search a
-// dlopen caller's search path for the opened library's own dependencies: a backend finds a library beside it in
-// Base only through its own $ORIGIN.
+// libkelmar.so's own search path does not serve the backend's dependencies: a backend finds a library beside it
+// in Base only through its own $ORIGIN.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -23,9 +21,8 @@ TEST(BackendSearchPath, LibrariesBesideTheBackendNeedItsOwnOrigin) {
       std::filesystem::copy_file(tb::kBesideLibrary, base + "/" + beside);
       void* library = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
       ASSERT_NE(library, nullptr) << dlerror();
-      tb::Db2Session session;
-      EXPECT_EQ(reinterpret_cast<decltype(&sqluvint)>(dlsym(library, "sqluvint"))(&session.in, &session.out,
-                                                                                   &session.rc), result);
+      tb::Db2Session s;
+      EXPECT_EQ(reinterpret_cast<decltype(&sqluvint)>(dlsym(library, "sqluvint"))(&s.in, &s.out, &s.rc), result);
       EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen failed when loading \"" + base + "/libXjKelmar.so\", " +
                                 "error = \"" + beside + ": cannot open shared object file: No such file or " +
                                 "directory\", pwd=\"" + base + "\""), result == -1 ? 1u : 0u);

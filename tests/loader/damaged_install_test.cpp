@@ -1,6 +1,5 @@
-// Damaged installations and unruly backends: every load fails with its reason
-// or goes on, and no session is lost; nothing dies of a signal or hangs (an
-// alarm ends a case that would).
+// Damaged installations and unruly backends: every load fails with its reason or goes on, and no session is lost;
+// nothing dies of a signal or hangs (an alarm ends a case that would).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +22,8 @@ using namespace kelmar::testing;
 const std::string kLibrary = std::string(kHome) + "/Base/libXjKelmar.so";
 const std::string kProperties = std::string(kRegistryRoot) + "/Vorlan/" + kInstance + "/Base/.properties";
 
-void Replace(const std::string& path, const std::function<int(const char*)>& make) {
+// Puts what `make` makes in the place of `path`.
+void Replace(const std::string& path, int (*make)(const char*)) {
   ASSERT_EQ(unlink(path.c_str()), 0);
   ASSERT_EQ(make(path.c_str()), 0) << path;
 }
@@ -40,13 +40,14 @@ void InstallUnloading(const char* backend) {
 }
 
 TEST(DamagedFiles, FailTheLoadWithTheirReason) {
-  struct Damage { std::function<void()> arrange; bool in_properties; std::string reason; };
+  struct Damage { void (*arrange)(); bool in_properties; std::string reason; };
   const Damage damages[] = {
       {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 100), 0); }, false, "file is cut short: program headers end at "},
       {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 4096), 0); }, false, "file is cut short: segment "},
       {[] { Replace(kLibrary, Fifo); }, false, "not a regular file"},
       {[] { Replace(kLibrary, [](const char* p) { return mkdir(p, 0755); }); }, false, "not a regular file"},
-      {[] { Replace(kProperties, [](const char* p) { return symlink("/dev/zero", p); }); }, true, "it is a device, not a regular file"},
+      {[] { Replace(kProperties, [](const char* p) { return symlink("/dev/zero", p); }); }, true,
+       "it is a device, not a regular file"},
       {[] { Replace(kProperties, Fifo); }, true, "it is a FIFO, not a regular file"},
   };
   for (const Damage& d : damages) {
@@ -60,12 +61,10 @@ TEST(DamagedFiles, FailTheLoadWithTheirReason) {
       const std::string line = d.in_properties ? "GetVorlanBaseDir: Could not open file " + kProperties
                                                : "initializeFptrs(): dlopen failed when loading \"" + kLibrary +
                                                      "\", error = \"" + d.reason;
-      const Lines lines = TraceLines();
-      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(line); }));
-      const std::string failed = d.in_properties
-                                     ? "FAILED at properties (exit status 5): cannot open " + kProperties + ": "
-                                     : "FAILED at load (exit status 9): dlopen failed: ";
-      EXPECT_NE(Check().find(failed + d.reason), std::string::npos);
+      EXPECT_TRUE(std::ranges::any_of(TraceLines(), [&](const std::string& l) { return l.starts_with(line); }));
+      const std::string failed = d.in_properties ? "properties (exit status 5): cannot open " + kProperties + ": "
+                                                 : "load (exit status 9): dlopen failed: ";
+      EXPECT_NE(Check().find("FAILED at " + failed + d.reason), std::string::npos);
     });
   }
 }
@@ -83,8 +82,7 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
   });
 }
 
-// Two sessions are open under the unload marker when the event comes; the
-// backend stays until the last of them ends.
+// Two sessions are open under the unload marker when the event comes; the backend stays until the last ends.
 TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
   const auto end_answered = [](sqlint32 action, sqlint32 answer) {
     return [=](Db2Session& second) {
@@ -104,8 +102,7 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
         EXPECT_EQ(End(failed, SQLUV_ABORT), SQLUV_OK);
       },
   };
-  for (std::size_t i = 0; i < std::size(events); ++i) {
-    SCOPED_TRACE(i);
+  for (const auto& event : events) {
     RunIsolated([&] {
       InstallUnloading(tb::kComplete);
       Db2Session first, second;
@@ -113,7 +110,7 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
       second.out.pVendorCB = &second;
       ASSERT_EQ(StartSession(first), 0);
       ASSERT_EQ(StartSession(second), 0);
-      events[i](second);
+      event(second);
       EXPECT_EQ(End(first, SQLUV_COMMIT), SQLUV_OK);
       EXPECT_NE(sqluv_handle, nullptr);
       EXPECT_EQ(TimesLogged("sqluvend(): ------libXjKelmar.so is in use, not going to unload it --------"), 2u);
@@ -123,15 +120,13 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
   }
 }
 
-// The file is replaced between two sessions as an upgrade replaces it. XJREG
-// is relative: the second load finds the registry only if the root was made
-// absolute before the first load changed the working directory.
+// The file is replaced between two sessions as an upgrade replaces it; the recording backend runs afterwards:
+// the new code, or the old that stayed mapped. XJREG is relative: the second load finds the registry only if the
+// root was made absolute before the first load changed the working directory.
 TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
   struct Case { const char* installed; const char* replacement; bool stays_mapped; };
-  // Either way the recording backend runs afterwards: the new code, or the old that stayed.
-  const Case cases[] = {{KELMAR_SAMPLE_BACKEND, tb::kComplete, false}, {tb::kStaysMapped, KELMAR_SAMPLE_BACKEND, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.installed);
+  for (const Case& c :
+       {Case{KELMAR_SAMPLE_BACKEND, tb::kComplete, false}, Case{tb::kStaysMapped, KELMAR_SAMPLE_BACKEND, true}}) {
     RunIsolated([&] {
       InstallUnloading(c.installed);
       ASSERT_EQ(chdir("/tmp"), 0);

@@ -1,7 +1,6 @@
-// Many DB2 sessions on threads of one process (backups, restores, history queries and deletes) while an operator
-// keeps creating and deleting the unload marker, the keep-loaded marker and the trace file. Every call must get
-// the backend's own answer, and the backend must never be unloaded under a call or an open session: the stress
-// backend aborts the process if it is.
+// Many DB2 sessions on threads of one process (backups, restores, history queries, deletes) while an operator
+// keeps creating and deleting the markers and the trace file. Every call must get the backend's own answer; the
+// stress backend aborts the process if it is ever unloaded under a call or an open session.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -22,8 +21,7 @@ namespace tb = kelmar::test_backend;
 constexpr int kThreads = 8, kRounds = 100, kSessionsPerRound = 6;
 constexpr unsigned kSeed = 20261206;
 
-// One thread's sessions, one after another, as DB2 drives them; every answer that is not the one scripted into
-// the records is noted.
+// One thread's sessions as DB2 drives them; every answer other than the one scripted into the records is noted.
 struct SessionThread {
   std::mt19937 random;
   std::vector<std::string> mismatches;
@@ -33,9 +31,8 @@ struct SessionThread {
     if (got == expected) return;
     mismatches.push_back(std::string(call) + " returned " + std::to_string(got) + ", not " + std::to_string(expected));
   }
-  // A backup, restore or history query (sqluvint, data calls, sqluvend), or a delete.
   void RunSession() {
-    const int kind = Pick(4);
+    const int kind = Pick(4);  // put, get, query or delete
     tb::Db2Session s(kind == 3 ? "MOB"[Pick(3)] : "WRI"[kind]);
     const sqlint32 scripted = Pick(kind == 3 ? 4 : 8) == 0 ? (kind == 3 ? SQLUV_DELETE_FAILED : SQLUV_INIT_FAILED) : 0;
     s.in.size_LOW_order = static_cast<sqluint32>(scripted);
@@ -43,35 +40,29 @@ struct SessionThread {
     Expect("sqluvint", tb::StartSession(s), scripted);
     if (scripted != SQLUV_OK) return;
     for (int i = Pick(6); i >= 0; --i) {
-      Data data{};
-      // Any answer but the library's own -1 and the backend's stale-session mark.
+      Data data{};  // any answer but the library's own -1
       data.obj_num = std::uniform_int_distribution<sqlint32>(-100000, 100000)(random);
       data.obj_num += data.obj_num == -1 ? 1 : 0;
       db2VendorQueryInfo query{};
       query.sizeEstimate = static_cast<std::uint32_t>(data.obj_num);
       void* const cb = s.out.pVendorCB;
-      const sqlint32 got = kind == 0   ? sqluvput(cb, &data, &s.rc)
-                           : kind == 1 ? sqluvget(cb, &data, &s.rc)
-                                       : db2VendorGetNextObj(cb, &query, &s.rc);
-      Expect("a data call", got, data.obj_num);
+      Expect("a data call", kind == 0   ? sqluvput(cb, &data, &s.rc)
+                            : kind == 1 ? sqluvget(cb, &data, &s.rc)
+                                        : db2VendorGetNextObj(cb, &query, &s.rc), data.obj_num);
     }
-    const sqlint32 end_action = Pick(4) == 0 ? SQLUV_ABORT : SQLUV_COMMIT;
-    Expect("sqluvend", sqluvend(end_action, s.out.pVendorCB, &s.out, &s.rc),
-           end_action + kelmar::stress::kEndResultBase);
+    const sqlint32 action = Pick(4) == 0 ? SQLUV_ABORT : SQLUV_COMMIT;
+    Expect("sqluvend", sqluvend(action, s.out.pVendorCB, &s.out, &s.rc), action + kelmar::stress::kEndResultBase);
   }
 };
 
-// The operator: markers and the trace file appear and disappear at random. The keep-loaded marker is only ever
-// created; the check that honours it deletes it.
+// The operator. The keep-loaded marker is only created: the check that honours it deletes it.
 void Meddle(const std::atomic<bool>& stop) {
   const std::pair<bool, const char*> changes[] = {{true, kelmar::kUnloadMarker}, {false, kelmar::kUnloadMarker},
                                                   {true, kelmar::kKeepLoadedMarker}, {true, kelmar::kTraceLogPath},
                                                   {false, kelmar::kTraceLogPath}};
-  std::mt19937 random(kSeed);
-  while (!stop.load()) {
+  for (std::mt19937 random(kSeed); !stop.load(); usleep(random() % 501)) {
     const auto& [create, path] = changes[random() % std::size(changes)];
     create ? close(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) : unlink(path);
-    usleep(random() % 501);
   }
 }
 
@@ -88,9 +79,8 @@ TEST(SessionStress, EverySessionGetsItsBackendWhileMarkersAndTraceComeAndGo) {
       std::vector<std::jthread> threads;
       for (SessionThread& thread : sessions) {
         threads.emplace_back([&thread, &round_end] {
-          for (int round = 0; round < kRounds; ++round) {
+          for (int round = 0; round < kRounds; ++round, round_end.arrive_and_wait()) {
             for (int i = 0; i < kSessionsPerRound; ++i) thread.RunSession();
-            round_end.arrive_and_wait();
           }
         });
       }

@@ -1,6 +1,5 @@
-// A backend for the concurrency stress test (stress_backend.h). It knows the sessions it opened and the calls
-// inside it, and when it is unloaded while any call is inside or any session open, it aborts the process: the
-// library must never unload it then.
+// The stress test's backend (stress_backend.h). Unloaded while a call is inside or a session open, it aborts the
+// process: the library must never unload it then.
 #include "stress/stress_backend.h"
 
 #include <fcntl.h>
@@ -13,7 +12,7 @@
 
 namespace {
 
-std::uint64_t this_load = 0;  // which load of the backend this is; a session remembers the load that opened it
+std::uint64_t this_load = 0;  // a session remembers the load that opened it
 std::atomic<int> open_sessions{0}, calls_inside{0};
 
 // Counts the call as inside for its duration, slowed a little at random so that other threads find it there.
@@ -26,15 +25,13 @@ struct Inside {
   ~Inside() { calls_inside.fetch_sub(1); }
 };
 
-sqlint32 IfValid(const void* vendorCB, sqlint32 result) {
-  const bool valid = vendorCB != nullptr && *static_cast<const std::uint64_t*>(vendorCB) == this_load;
-  return valid ? result : kelmar::stress::kStaleSession;
+sqlint32 IfValid(const void* cb, sqlint32 result) {
+  return cb != nullptr && *static_cast<const std::uint64_t*>(cb) == this_load ? result : kelmar::stress::kStaleSession;
 }
 
 void Record(char event) {
   const int fd = open(kelmar::stress::kEventsFile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  [[maybe_unused]] const ssize_t written = write(fd, &event, 1);
-  close(fd);
+  if (write(fd, &event, 1) != 1 || close(fd) != 0) std::abort();
 }
 
 [[gnu::constructor]] void Loaded() {
@@ -43,11 +40,7 @@ void Record(char event) {
 }
 
 [[gnu::destructor]] void Unloaded() {
-  if (open_sessions.load() != 0 || calls_inside.load() != 0) {
-    static const char kMessage[] = "stress backend: unloaded while in use\n";
-    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-    std::abort();
-  }
+  if (open_sessions.load() != 0 || calls_inside.load() != 0) std::abort();  // unloaded while in use
   Record('u');
 }
 
