@@ -23,7 +23,6 @@ using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
 const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
 
-// A line as logged under GetVorlanInstanceName, get_first_vorlan_instname, GetVorlanBaseDir.
 std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
 std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
@@ -57,8 +56,7 @@ Text Written(std::size_t capacity, int success, int failure, Call call, bool zer
   return result == success ? Text(buffer.Text()) : std::nullopt;
 }
 
-// `bytes` ending exactly where an inaccessible page begins: reading one byte past them crashes the case instead
-// of passing by luck. The pages live as long as the (forked) process.
+// `bytes` ending where an inaccessible page begins, so that a read past them crashes instead of passing by luck.
 char* Guarded(std::string_view bytes) {
   static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -66,7 +64,6 @@ char* Guarded(std::string_view bytes) {
   return static_cast<char*>(std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size()));
 }
 
-// Options of `bytes`, guarded; size_options is their length unless given.
 Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
   Init_input in{};
   in.options = Guarded(bytes);
@@ -188,9 +185,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
-      if (c.capacity == 0) {
-        EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1);
-      }
+      if (c.capacity == 0) { EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1); }
       const Lines lines = Concat({{F(kEntered)}, c.lines, {F(kLeaving)}});
       EXPECT_EQ(TraceLines(), c.capacity == 0 ? Concat({lines, lines}) : lines);
     });
@@ -341,23 +336,14 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   const auto with_properties = [](std::string content) {
     return [content](Tree t) { t.Install("Inst", "/tmp/home"); t.WriteProperties("Inst", content); };
   };
-  const auto not_accessible = [](const std::string& path) {
-    return Lines{B("XJZqDb2QZT DB2 Library " + path + " not accessible")};
-  };
+  const auto not_accessible = [](std::string p) { return Lines{B("XJZqDb2QZT DB2 Library " + p + " not accessible")}; };
   // Refused right after the name is known: no scan, no environment, no file.
-  const auto refused = [](const std::string& name) {
+  const auto refused = [](std::string name) {
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
-  // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the last lines before
-  // the Leaving line.
-  struct Case {
-    std::function<void(Tree)> build;
-    std::string options;
-    Text vorlan_inst, gpath;
-    Lines tail;
-    bool vm_exported = true;
-    std::size_t size = 1024;
-  };
+  // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the lines before Leaving.
+  struct Case { std::function<void(Tree)> build; std::string options; Text vorlan_inst, gpath; Lines tail;
+                bool vm_exported = true; std::size_t size = 1024; };
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
       {installed, "", "Inst", "/tmp/home/Bas", {}, true, 14}, {installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
@@ -387,10 +373,9 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
       EnableTrace();
       const Init_input in = GuardedOptions(c.options);
       EXPECT_EQ(Call(c.options.empty() ? nullptr : &in, c.size), c.gpath);
-      const Lines lines = TraceLines();
-      const auto tail = static_cast<std::ptrdiff_t>(c.tail.size()) + 1;
-      ASSERT_GT(static_cast<std::ptrdiff_t>(lines.size()), tail);
-      EXPECT_EQ(Lines(lines.end() - tail, lines.end()), Concat({c.tail, {B(kLeaving)}}));
+      const Lines lines = TraceLines(), tail = Concat({c.tail, {B(kLeaving)}});
+      ASSERT_GT(lines.size(), tail.size());
+      EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(tail.size()), lines.end()), tail);
       EXPECT_EQ(Get("VORLAN_INST"), c.vorlan_inst);
       EXPECT_EQ(Get("VORLAN_VM").has_value(), c.vm_exported);
     });

@@ -1,7 +1,5 @@
-// DB2 sessions while the platform fails the library: no memory and a refusing putenv for the two environment
-// entries, a chdir that fails, a product directory that cannot be opened or read to its end, and a dlclose that
-// fails. Each gives its trace lines and results, and the next session recovers. (A trace on a full file system
-// is a case of the trace log's own tests.)
+// DB2 sessions while malloc, strdup, putenv, chdir, opendir, readdir or dlclose fail: the trace lines and
+// results of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -29,8 +27,7 @@ std::string B(const std::string& message) { return "GetVorlanBaseDir: " + messag
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
 
 std::optional<std::string> Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  return std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
 }
 
 // Runs `body` with `call` failing after `pass` calls with `error`; the fault must strike.
