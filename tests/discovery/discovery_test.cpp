@@ -122,31 +122,29 @@ TEST(InstanceName, OptionsTextAndRecordLines) {
     const Init_input rest = GuardedOptions("XjInstanceName=Inst8");
     EXPECT_EQ(Resolve(&rest), "Inst8");
     EXPECT_EQ(TraceLines().at(8), N("inPtrEnd is null, copying rest of the string."));
-  });
-  constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
-  constexpr const char* kLabels[] = {"instance Name", "version", "build",    "vendorId",
-                                     "vmName",        "jmToken", "serverId", "dbInstanceName"};
-  const std::array<std::string, 8> records[] = {
-      {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
-      // Every field fills its room without a terminator: each ends at its room's end.
-      {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
-       std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
-  };
-  for (const auto& fields : records) {
-    std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
-    Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      record.replace(kOffsets[i], fields[i].size(), fields[i]);
-      expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
-    }
-    expected.push_back(N(kLeaving));
-    RunIsolated([&] {
-      EnableTrace();
-      const Init_input in = GuardedOptions(record);
-      EXPECT_EQ(Resolve(&in), fields[4]);
+    constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
+    constexpr const char* kLabels[] = {"instance Name", "version", "build", "vendorId", "vmName", "jmToken",
+                                       "serverId", "dbInstanceName"};
+    const std::array<std::string, 8> records[] = {
+        {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
+        // Every field fills its room without a terminator: each ends at its room's end.
+        {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
+         std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
+    };
+    for (const auto& fields : records) {
+      std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
+      Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        record.replace(kOffsets[i], fields[i].size(), fields[i]);
+        expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
+      }
+      expected.push_back(N(kLeaving));
+      ClearTrace();
+      const Init_input gui = GuardedOptions(record);
+      EXPECT_EQ(Resolve(&gui), fields[4]);
       EXPECT_EQ(TraceLines(), expected);
-    });
-  }
+    }
+  });
 }
 
 TEST(FirstInstance, OutcomesAndTheirLines) {
@@ -157,7 +155,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
   const Lines no_agent = Concat({no_preferred, fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not " +
                                                   "installed under instance = " + product + "/A")});
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
-  // The lines are those between Entered and Leaving.
+  // `lines`: those between Entered and Leaving.
   struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
@@ -167,11 +165,9 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
        std::nullopt, no_agent},
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        Concat({no_preferred, fed("stat(" + product + "/Gone) failed, errno: 2")})},
-      {[&](Tree) {  // a linked instance, its agent a file
-         MakeDirs("/tmp/real");
-         WriteFile("/tmp/real/Db2Agent", "");
-         fs::create_symlink("/tmp/real", product + "/Linked");
-       }, "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
+      {[&](Tree) { MakeDirs("/tmp/real"); WriteFile("/tmp/real/Db2Agent", "");  // linked, its agent a file
+                   fs::create_symlink("/tmp/real", product + "/Linked"); },
+       "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
       {[](Tree t) { t.AddInstance(".hidden"); }, ".hidden", Concat({no_preferred, fed("Got instance name:  .hidden")})},
       {[](Tree) {}, std::nullopt, no_preferred},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
@@ -210,7 +206,7 @@ Text Read(std::string content, std::optional<std::string_view> key, std::size_t 
 }
 
 TEST(PropertiesReaders, SameFileReadByBothRules) {
-  struct Case { std::string content; Text home, reg_value; };  // as the two readers read it
+  struct Case { std::string content; Text home, reg_value; std::size_t capacity = 1024; };  // as each reads it
   const Case cases[] = {
       {"dVORLANHOME /opt/v\n", "/opt/v", "/opt/v"}, {"dVORLANHOME /opt/v", "/opt/v", "/opt/v"},
       {" \t dVORLANHOME /opt/v\n", "/opt/v", {}}, {"dvorlanhome /opt/v\nDVORLANHOME /opt/v\n", {}, {}},
@@ -223,13 +219,12 @@ TEST(PropertiesReaders, SameFileReadByBothRules) {
       // A longer line goes on as further pieces: of 1022 characters for one reader, 1023 for the other.
       {std::string(1022, 'x') + "dVORLANHOME /a\n", "/a", {}}, {std::string(1023, 'x') + "dVORLANHOME /b\n", {}, "/b"},
       {"dVORLANHOME " + std::string(1200, 'v') + "\n", std::string(1010, 'v'), std::string(1011, 'v')},
+      {"dVORLANHOME /opt/vorlan\n", "/opt", "/opt", 5},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Read(c.content, std::nullopt), c.home) << c.content;
-    EXPECT_EQ(Read(c.content, "dVORLANHOME"), c.reg_value) << c.content;
+    EXPECT_EQ(Read(c.content, std::nullopt, c.capacity), c.home) << c.content;
+    EXPECT_EQ(Read(c.content, "dVORLANHOME", c.capacity), c.reg_value) << c.content;
   }
-  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", std::nullopt, 5), "/opt");
-  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", "dVORLANHOME", 5), "/opt");
 }
 
 TEST(GetRegValue, ResultsAndLines) {
