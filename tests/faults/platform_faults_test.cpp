@@ -113,10 +113,10 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
 
 TEST(PlatformFaults, ChdirFailureLoadsInTheOldWorkingDirectory) {
   tb::InSession(tb::kComplete, [](const std::string& base) {
-    const std::string before = tb::WorkingDirectory();
+    const std::string before = std::filesystem::current_path();
     tb::Db2Session session;
     Striking(Call::kChdir, 0, EACCES, [&] { ExpectStarted(session); });
-    EXPECT_EQ(tb::WorkingDirectory(), before);
+    EXPECT_EQ(std::filesystem::current_path(), before);
     EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" +
                               base + "/libXjKelmar.so\""), 1u);
   });

@@ -204,8 +204,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
       EXPECT_EQ(LoaderLines(), expected);
       EXPECT_TRUE(tb::TableEmpty());
-      const std::string library = std::string(kHome) + "/Base/libXjKelmar.so";
-      EXPECT_EQ(dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "left in the process";
+      EXPECT_EQ(dlopen((std::string(kHome) + "/Base/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
       EXPECT_EQ(sqluvint(nullptr, &session.out, nullptr), -1) << "a null Return_code is never written";
       Init_input without_session{};
       session.rc.return_code = 1234;

@@ -59,11 +59,6 @@ inline void InSession(const std::string& backend, const std::function<void(const
 inline sqlint32 StartSession(Db2Session& s) { return sqluvint(&s.in, &s.out, &s.rc); }
 inline sqlint32 EndSession(Db2Session& s) { return sqluvend(SQLUV_COMMIT, s.out.pVendorCB, &s.out, &s.rc); }
 
-inline std::string WorkingDirectory() {
-  char directory[4096];
-  return getcwd(directory, sizeof directory) != nullptr ? directory : "";
-}
-
 // The trace lines written under `tag` ("sqluvint()", ...), tag included.
 inline Lines LinesTagged(const std::string& tag) {
   Lines lines = TraceLines();

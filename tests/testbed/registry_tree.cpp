@@ -30,7 +30,7 @@ void RegistryTree::AddInstance(const std::string& instance, bool with_agent) con
 
 void RegistryTree::WriteProperties(const std::string& instance, const std::string& content) const {
   AddInstance(instance, false);
-  WriteFile(PropertiesPath(instance), content);
+  WriteFile(InstanceDir(instance) + "/Base/.properties", content);
 }
 
 std::string RegistryTree::Install(const std::string& instance, const std::string& home,

@@ -13,9 +13,7 @@ void WriteFile(const std::string& path, const std::string& content, mode_t mode 
 class RegistryTree {
  public:
   explicit RegistryTree(std::string root);
-  const std::string& root() const { return root_; }
   std::string InstanceDir(const std::string& instance) const { return root_ + "/Vorlan/" + instance; }
-  std::string PropertiesPath(const std::string& instance) const { return InstanceDir(instance) + "/Base/.properties"; }
   // Makes `<root>/Vorlan/<instance>/Base`, with the Db2Agent marker when asked.
   void AddInstance(const std::string& instance, bool with_agent = true) const;
   void WriteProperties(const std::string& instance, const std::string& content) const;
