@@ -33,7 +33,6 @@ Lines Concat(std::initializer_list<Lines> parts) {
   return all;
 }
 
-// A registry at kRoot on which session preparation has settled the root.
 RegistryTree SettledRegistry() {
   RegistryTree tree(kRoot);
   tree.Export();

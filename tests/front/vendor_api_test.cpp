@@ -1,5 +1,4 @@
-// The library driven as DB2 drives it, against the test backends: what reaches the backend and DB2, what is
-// logged, every way a load fails and its retry, the unload and keep-loaded markers, and session preparation.
+// The library driven as DB2 drives it against the test backends: calls, trace, failed loads, markers, preparation.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -152,7 +151,6 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
   });
 }
 
-// A directory whose path has `length` characters.
 std::string LongDirectory(std::size_t length) {
   std::string path = "/tmp/h";
   while (path.size() < length) {

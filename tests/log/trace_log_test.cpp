@@ -36,7 +36,7 @@ std::string Format(int pid, const std::tm& when, const char* tag, const char* fo
 }
 
 TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
-  // Year, month, day, hour, minute, second; the prefix for pid 812.
+  // Year, month, day, hour, minute, second; how the prefix shows them.
   const std::pair<std::array<int, 6>, std::string> stamps[] = {{{2026, 12, 5, 14, 15, 41}, "12/05/26 14:15:41 "},
       {{2000, 1, 1, 0, 0, 5}, "01/01/00 00:00:05 "}, {{1999, 12, 31, 23, 59, 60}, "12/31/99 23:59:60 "}};
   std::tm when{};
