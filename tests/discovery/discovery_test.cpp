@@ -23,7 +23,6 @@ using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
 const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
 
-// A line as logged under GetVorlanInstanceName, get_first_vorlan_instname, GetVorlanBaseDir.
 std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
 std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
@@ -34,7 +33,6 @@ Lines Concat(std::initializer_list<Lines> parts) {
   return all;
 }
 
-// A registry at kRoot on which session preparation has settled the root.
 RegistryTree SettledRegistry() {
   RegistryTree tree(kRoot);
   tree.Export();
@@ -57,8 +55,7 @@ Text Written(std::size_t capacity, int success, int failure, Call call, bool zer
   return result == success ? Text(buffer.Text()) : std::nullopt;
 }
 
-// `bytes` ending exactly where an inaccessible page begins: reading one byte past them crashes the case instead
-// of passing by luck. The pages live as long as the (forked) process.
+// `bytes` ending where an inaccessible page begins, so that a read past them crashes instead of passing by luck.
 char* Guarded(std::string_view bytes) {
   static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -66,7 +63,6 @@ char* Guarded(std::string_view bytes) {
   return static_cast<char*>(std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size()));
 }
 
-// Options of `bytes`, guarded; size_options is their length unless given.
 Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
   Init_input in{};
   in.options = Guarded(bytes);
@@ -125,31 +121,29 @@ TEST(InstanceName, OptionsTextAndRecordLines) {
     const Init_input rest = GuardedOptions("XjInstanceName=Inst8");
     EXPECT_EQ(Resolve(&rest), "Inst8");
     EXPECT_EQ(TraceLines().at(8), N("inPtrEnd is null, copying rest of the string."));
-  });
-  constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
-  constexpr const char* kLabels[] = {"instance Name", "version", "build",    "vendorId",
-                                     "vmName",        "jmToken", "serverId", "dbInstanceName"};
-  const std::array<std::string, 8> records[] = {
-      {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
-      // Every field fills its room without a terminator: each ends at its room's end.
-      {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
-       std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
-  };
-  for (const auto& fields : records) {
-    std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
-    Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      record.replace(kOffsets[i], fields[i].size(), fields[i]);
-      expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
-    }
-    expected.push_back(N(kLeaving));
-    RunIsolated([&] {
-      EnableTrace();
-      const Init_input in = GuardedOptions(record);
-      EXPECT_EQ(Resolve(&in), fields[4]);
+    constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
+    constexpr const char* kLabels[] = {"instance Name", "version", "build", "vendorId", "vmName", "jmToken",
+                                       "serverId", "dbInstanceName"};
+    const std::array<std::string, 8> records[] = {
+        {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
+        // Every field fills its room without a terminator: each ends at its room's end.
+        {std::string(9, 'i'), std::string(9, 'v'), std::string(9, 'b'), std::string(24, 'd'), std::string(18, 'm'),
+         std::string(64, 'j'), std::string(128, 's'), std::string(39, 'n')},
+    };
+    for (const auto& fields : records) {
+      std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
+      Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        record.replace(kOffsets[i], fields[i].size(), fields[i]);
+        expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
+      }
+      expected.push_back(N(kLeaving));
+      ClearTrace();
+      const Init_input gui = GuardedOptions(record);
+      EXPECT_EQ(Resolve(&gui), fields[4]);
       EXPECT_EQ(TraceLines(), expected);
-    });
-  }
+    }
+  });
 }
 
 TEST(FirstInstance, OutcomesAndTheirLines) {
@@ -160,7 +154,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
   const Lines no_agent = Concat({no_preferred, fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not " +
                                                   "installed under instance = " + product + "/A")});
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
-  // The lines are those between Entered and Leaving.
+  // `lines`: those between Entered and Leaving.
   struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
@@ -170,11 +164,9 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
        std::nullopt, no_agent},
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        Concat({no_preferred, fed("stat(" + product + "/Gone) failed, errno: 2")})},
-      {[&](Tree) {  // a linked instance, its agent a file
-         MakeDirs("/tmp/real");
-         WriteFile("/tmp/real/Db2Agent", "");
-         fs::create_symlink("/tmp/real", product + "/Linked");
-       }, "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
+      {[&](Tree) { MakeDirs("/tmp/real"); WriteFile("/tmp/real/Db2Agent", "");  // linked, its agent a file
+                   fs::create_symlink("/tmp/real", product + "/Linked"); },
+       "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
       {[](Tree t) { t.AddInstance(".hidden"); }, ".hidden", Concat({no_preferred, fed("Got instance name:  .hidden")})},
       {[](Tree) {}, std::nullopt, no_preferred},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
@@ -188,9 +180,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
-      if (c.capacity == 0) {
-        EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1);
-      }
+      if (c.capacity == 0) { EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1); }
       const Lines lines = Concat({{F(kEntered)}, c.lines, {F(kLeaving)}});
       EXPECT_EQ(TraceLines(), c.capacity == 0 ? Concat({lines, lines}) : lines);
     });
@@ -215,7 +205,7 @@ Text Read(std::string content, std::optional<std::string_view> key, std::size_t 
 }
 
 TEST(PropertiesReaders, SameFileReadByBothRules) {
-  struct Case { std::string content; Text home, reg_value; };  // as the two readers read it
+  struct Case { std::string content; Text home, reg_value; std::size_t capacity = 1024; };  // as each reads it
   const Case cases[] = {
       {"dVORLANHOME /opt/v\n", "/opt/v", "/opt/v"}, {"dVORLANHOME /opt/v", "/opt/v", "/opt/v"},
       {" \t dVORLANHOME /opt/v\n", "/opt/v", {}}, {"dvorlanhome /opt/v\nDVORLANHOME /opt/v\n", {}, {}},
@@ -228,13 +218,12 @@ TEST(PropertiesReaders, SameFileReadByBothRules) {
       // A longer line goes on as further pieces: of 1022 characters for one reader, 1023 for the other.
       {std::string(1022, 'x') + "dVORLANHOME /a\n", "/a", {}}, {std::string(1023, 'x') + "dVORLANHOME /b\n", {}, "/b"},
       {"dVORLANHOME " + std::string(1200, 'v') + "\n", std::string(1010, 'v'), std::string(1011, 'v')},
+      {"dVORLANHOME /opt/vorlan\n", "/opt", "/opt", 5},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Read(c.content, std::nullopt), c.home) << c.content;
-    EXPECT_EQ(Read(c.content, "dVORLANHOME"), c.reg_value) << c.content;
+    EXPECT_EQ(Read(c.content, std::nullopt, c.capacity), c.home) << c.content;
+    EXPECT_EQ(Read(c.content, "dVORLANHOME", c.capacity), c.reg_value) << c.content;
   }
-  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", std::nullopt, 5), "/opt");
-  EXPECT_EQ(Read("dVORLANHOME /opt/vorlan\n", "dVORLANHOME", 5), "/opt");
 }
 
 TEST(GetRegValue, ResultsAndLines) {
@@ -341,23 +330,14 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   const auto with_properties = [](std::string content) {
     return [content](Tree t) { t.Install("Inst", "/tmp/home"); t.WriteProperties("Inst", content); };
   };
-  const auto not_accessible = [](const std::string& path) {
-    return Lines{B("XJZqDb2QZT DB2 Library " + path + " not accessible")};
-  };
+  const auto not_accessible = [](std::string p) { return Lines{B("XJZqDb2QZT DB2 Library " + p + " not accessible")}; };
   // Refused right after the name is known: no scan, no environment, no file.
-  const auto refused = [](const std::string& name) {
+  const auto refused = [](std::string name) {
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
-  // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the last lines before
-  // the Leaving line.
-  struct Case {
-    std::function<void(Tree)> build;
-    std::string options;
-    Text vorlan_inst, gpath;
-    Lines tail;
-    bool vm_exported = true;
-    std::size_t size = 1024;
-  };
+  // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the lines before Leaving.
+  struct Case { std::function<void(Tree)> build; std::string options; Text vorlan_inst, gpath; Lines tail;
+                bool vm_exported = true; std::size_t size = 1024; };
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
       {installed, "", "Inst", "/tmp/home/Bas", {}, true, 14}, {installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
@@ -387,10 +367,9 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
       EnableTrace();
       const Init_input in = GuardedOptions(c.options);
       EXPECT_EQ(Call(c.options.empty() ? nullptr : &in, c.size), c.gpath);
-      const Lines lines = TraceLines();
-      const auto tail = static_cast<std::ptrdiff_t>(c.tail.size()) + 1;
-      ASSERT_GT(static_cast<std::ptrdiff_t>(lines.size()), tail);
-      EXPECT_EQ(Lines(lines.end() - tail, lines.end()), Concat({c.tail, {B(kLeaving)}}));
+      const Lines lines = TraceLines(), tail = Concat({c.tail, {B(kLeaving)}});
+      ASSERT_GT(lines.size(), tail.size());
+      EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(tail.size()), lines.end()), tail);
       EXPECT_EQ(Get("VORLAN_INST"), c.vorlan_inst);
       EXPECT_EQ(Get("VORLAN_VM").has_value(), c.vm_exported);
     });

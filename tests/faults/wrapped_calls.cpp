@@ -9,20 +9,18 @@
 #include <cstdlib>
 
 namespace kelmar::wrapped_calls {
-namespace {
 
-// Plain atomics: a fault is armed and read on whatever thread the case uses.
+// Atomics: a fault is armed and read on whatever thread the case uses.
 struct Fault {
   std::atomic<bool> armed{false}, struck{false};
   std::atomic<int> pass{0}, error{0};
 };
-std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
-
-}  // namespace
+static std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
+static Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
 
 // True, with errno set, when this call is the one to fail.
 static bool Strikes(Call call) {
-  Fault& fault = faults[static_cast<std::size_t>(call)];
+  Fault& fault = Of(call);
   if (!fault.armed.load() || fault.pass.fetch_sub(1) > 0) return false;
   fault.armed.store(false);
   fault.struck.store(true);
@@ -31,15 +29,14 @@ static bool Strikes(Call call) {
 }
 
 void FailAfter(Call call, int pass, int error) {
-  Fault& fault = faults[static_cast<std::size_t>(call)];
+  Fault& fault = Of(call);
   fault.pass.store(pass);
   fault.error.store(error);
   fault.struck.store(false);
   fault.armed.store(true);
 }
 
-bool Struck(Call call) { return faults[static_cast<std::size_t>(call)].struck.load(); }
-
+bool Struck(Call call) { return Of(call).struck.load(); }
 void DisarmAll() {
   for (Fault& fault : faults) fault.armed.store(false);
 }
@@ -63,9 +60,7 @@ char* __wrap_strdup(const char* text) { return Strikes(Call::kStrdup) ? nullptr 
 int __wrap_putenv(char* entry) { return !Strikes(Call::kPutenv) ? __real_putenv(entry) : errno == 0 ? 0 : -1; }
 int __wrap_chdir(const char* path) { return Strikes(Call::kChdir) ? -1 : __real_chdir(path); }
 DIR* __wrap_opendir(const char* path) { return Strikes(Call::kOpendir) ? nullptr : __real_opendir(path); }
-struct dirent64* __wrap_readdir64(DIR* listing) {
-  return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing);
-}
+dirent64* __wrap_readdir64(DIR* listing) { return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing); }
 // A failed dlclose leaves a reason for dlerror, as a real failure does.
 int __wrap_dlclose(void* handle) {
   if (!Strikes(Call::kDlclose)) return __real_dlclose(handle);

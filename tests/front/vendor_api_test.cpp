@@ -1,5 +1,4 @@
-// The library driven as DB2 drives it, against the test backends: what reaches the backend and DB2, what is
-// logged, every way a load fails and its retry, the unload and keep-loaded markers, and session preparation.
+// The library driven as DB2 drives it against the test backends: calls, trace, failed loads, markers, preparation.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -63,69 +62,6 @@ Lines CallLines(tb::Entry entry, sqlint32 result, bool spared = true) {
   return lines;
 }
 
-TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
-  InSession(tb::kComplete, [](const std::string& base) {
-    // A keep-loaded marker that cannot be deleted: it spares every check of the unload marker, and shows one.
-    MakeDirs(std::string(kelmar::kKeepLoadedMarker) + "/busy");
-    WriteFile(kelmar::kUnloadMarker, "");
-    Db2Session session('R');
-    // Before any load, the calls that never load refuse without a look at the markers.
-    for (const tb::Entry entry : {tb::kGet, tb::kPut, tb::kEnd, tb::kGetNextObj}) {
-      const std::string t = kTags[entry] + ": ";
-      ClearTrace();
-      std::array<const void*, 3> passed{};
-      EXPECT_EQ(CallExported(entry, session, SQLUV_COMMIT, passed), -1);
-      EXPECT_EQ(TraceLines(), (Lines{t + kEntered, t + "sqluv_handle or function pointer is NULL, returning error.",
-                                     t + "-----------Leaving, returning -1--------"}));
-    }
-    sqluint32 version = 0;
-    db2VendorQueryApiVersion(&version);
-    db2VendorQueryApiVersion(nullptr);
-    EXPECT_EQ(version, 8020000u);
-    EXPECT_EQ(TraceLines().size(), 3u) << "the version query logs nothing";
-
-    ClearTrace();
-    ASSERT_EQ(StartSession(session), 0);
-    const std::string path = base + "/libXjKelmar.so", l = "initializeFptrs(): ", b = "GetVorlanBaseDir: ";
-    // The first sqluvint loads, after the marker check; discovery's own lines are its tests' business.
-    const Lines loading = {l + kEntered, l + "sqluv_handle is:(nil)", l + "GetVorlanBaseDir succeeded.",
-                           l + "Changing to base dir: \"" + base + "\".", l + "Library to be loaded: \"" + path + "\".",
-                           l + "dlopen succeeded. Current dir: \"" + base + "\", loaded: \"" + path + "\"",
-                           l + "After dlopen: sqluv_handle is:" + Shown(sqluv_handle),
-                           l + "-----------Leaving, returning 1--------"};
-    Lines expected = CallLines(tb::kInit, 0), lines = TraceLines();
-    expected.insert(expected.begin() + 5, loading.begin(), loading.end());
-    std::erase_if(lines, [](const std::string& line) { return line.starts_with("GetVorlan"); });
-    EXPECT_EQ(lines, expected) << "the first sqluvint";
-    EXPECT_EQ(TimesLogged(b + "path for .properties is: /tmp/home"), 1u);
-
-    // Every later call, sqluvint included, is exactly the call of the loaded backend: no second load.
-    int vendor_control_block = 0;
-    session.out.pVendorCB = &vendor_control_block;
-    const sqlint32 results[] = {SQLUV_ENDOFMEDIA, -123456, INT_MIN, INT_MAX}, actions[] = {SQLUV_ABORT, -7, INT_MIN,
-                                                                                           INT_MAX};
-    std::size_t received = 1;
-    for (int e = tb::kInit; e < tb::kEntryCount; ++e) {
-      const auto entry = static_cast<tb::Entry>(e);
-      for (std::size_t i = 0; i < std::size(results); ++i) {
-        SCOPED_TRACE(kTags[e] + " returning " + std::to_string(results[i]));
-        tb::SetResult(entry, results[i]);
-        ClearTrace();
-        session.rc.return_code = 1234;
-        std::array<const void*, 3> passed{};
-        EXPECT_EQ(CallExported(entry, session, actions[i], passed), results[i]);
-        EXPECT_EQ(session.rc.return_code, 1234);
-        EXPECT_EQ(TraceLines(), CallLines(entry, results[i]));
-        const std::vector<tb::Call> calls = tb::ReceivedCalls();
-        ASSERT_EQ(calls.size(), ++received);
-        EXPECT_EQ(calls.back().entry, entry);
-        EXPECT_EQ(calls.back().action, entry == tb::kEnd ? actions[i] : 0);
-        EXPECT_EQ(std::to_array(calls.back().args), passed);
-      }
-    }
-  });
-}
-
 const std::string kFailed = "-----------Leaving, returning 0--------";
 
 // The loader's lines without their tag; a handle from dlopen shows as "<p>".
@@ -157,7 +93,64 @@ Lines LoadFrom(const std::string& base, bool fails, const Lines& after, std::str
   return lines;
 }
 
-// A directory whose path has `length` characters.
+TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
+  InSession(tb::kComplete, [](const std::string& base) {
+    // A keep-loaded marker that cannot be deleted: it spares every check of the unload marker, and shows one.
+    MakeDirs(std::string(kelmar::kKeepLoadedMarker) + "/busy");
+    WriteFile(kelmar::kUnloadMarker, "");
+    Db2Session session('R');
+    // Before any load, the calls that never load refuse without a look at the markers.
+    for (const tb::Entry entry : {tb::kGet, tb::kPut, tb::kEnd, tb::kGetNextObj}) {
+      const std::string t = kTags[entry] + ": ";
+      ClearTrace();
+      std::array<const void*, 3> passed{};
+      EXPECT_EQ(CallExported(entry, session, SQLUV_COMMIT, passed), -1);
+      EXPECT_EQ(TraceLines(), (Lines{t + kEntered, t + "sqluv_handle or function pointer is NULL, returning error.",
+                                     t + "-----------Leaving, returning -1--------"}));
+    }
+    sqluint32 version = 0;
+    db2VendorQueryApiVersion(&version);
+    db2VendorQueryApiVersion(nullptr);
+    EXPECT_EQ(version, 8020000u);
+    EXPECT_EQ(TraceLines().size(), 3u) << "the version query logs nothing";
+
+    ClearTrace();
+    ASSERT_EQ(StartSession(session), 0);
+    // The first sqluvint loads, after the marker check; discovery's own lines are its tests' business.
+    EXPECT_EQ(TraceLines().at(5), "initializeFptrs(): " + kEntered);
+    EXPECT_EQ(LoaderLines(), LoadFrom(base, false, {"-----------Leaving, returning 1--------"}));
+    Lines lines = TraceLines();
+    std::erase_if(lines, [](const std::string& l) { return l.starts_with("GetVorlan") || l.starts_with("init"); });
+    EXPECT_EQ(lines, CallLines(tb::kInit, 0)) << "the first sqluvint";
+    EXPECT_EQ(TimesLogged("GetVorlanBaseDir: path for .properties is: /tmp/home"), 1u);
+
+    // Every later call, sqluvint included, is exactly the call of the loaded backend: no second load.
+    int vendor_control_block = 0;
+    session.out.pVendorCB = &vendor_control_block;
+    const sqlint32 results[] = {SQLUV_ENDOFMEDIA, -123456, INT_MIN, INT_MAX}, actions[] = {SQLUV_ABORT, -7, INT_MIN,
+                                                                                           INT_MAX};
+    std::size_t received = 1;
+    for (int e = tb::kInit; e < tb::kEntryCount; ++e) {
+      const auto entry = static_cast<tb::Entry>(e);
+      for (std::size_t i = 0; i < std::size(results); ++i) {
+        SCOPED_TRACE(kTags[e] + " returning " + std::to_string(results[i]));
+        tb::SetResult(entry, results[i]);
+        ClearTrace();
+        session.rc.return_code = 1234;
+        std::array<const void*, 3> passed{};
+        EXPECT_EQ(CallExported(entry, session, actions[i], passed), results[i]);
+        EXPECT_EQ(session.rc.return_code, 1234);
+        EXPECT_EQ(TraceLines(), CallLines(entry, results[i]));
+        const std::vector<tb::Call> calls = tb::ReceivedCalls();
+        ASSERT_EQ(calls.size(), ++received);
+        EXPECT_EQ(calls.back().entry, entry);
+        EXPECT_EQ(calls.back().action, entry == tb::kEnd ? actions[i] : 0);
+        EXPECT_EQ(std::to_array(calls.back().args), passed);
+      }
+    }
+  });
+}
+
 std::string LongDirectory(std::size_t length) {
   std::string path = "/tmp/h";
   while (path.size() < length) {
@@ -209,8 +202,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
       EXPECT_EQ(LoaderLines(), expected);
       EXPECT_TRUE(tb::TableEmpty());
-      const std::string library = std::string(kHome) + "/Base/libXjKelmar.so";
-      EXPECT_EQ(dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "left in the process";
+      EXPECT_EQ(dlopen((std::string(kHome) + "/Base/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
       EXPECT_EQ(sqluvint(nullptr, &session.out, nullptr), -1) << "a null Return_code is never written";
       Init_input without_session{};
       session.rc.return_code = 1234;

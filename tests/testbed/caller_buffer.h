@@ -1,5 +1,4 @@
-// A caller's output buffer of `capacity` bytes, prefilled with a mark and followed by one more marked byte that
-// no call may write.
+// A caller's output buffer of `capacity` marked bytes, and one more that no call may write.
 #pragma once
 
 #include <algorithm>
@@ -15,11 +14,9 @@ class CallerBuffer {
   explicit CallerBuffer(std::size_t capacity) : capacity_(capacity), bytes_(capacity + 1, kMark) {}
   char* data() { return bytes_.data(); }
   std::size_t capacity() const { return capacity_; }
-  // The text up to its terminator (or the capacity).
   std::string Text() const { return std::string(bytes_.data(), strnlen(bytes_.data(), capacity_)); }
   bool Untouched() const { return bytes_ == std::vector<char>(capacity_ + 1, kMark); }
   bool WrittenPastCapacity() const { return bytes_[capacity_] != kMark; }
-  // Every byte after the text, up to the capacity, is zero.
   bool ZeroFilled() const {
     return capacity_ > 0 && std::all_of(bytes_.begin() + static_cast<long>(Text().size()),
                                         bytes_.begin() + static_cast<long>(capacity_), [](char c) { return c == 0; });

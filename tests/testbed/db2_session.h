@@ -1,5 +1,4 @@
-// For tests that drive the exported functions as DB2 would: DB2's records, the installation the backend is
-// loaded from, how the trace shows them, and a runner for such a scenario. Use them only inside RunIsolated.
+// Driving the exported functions as DB2 would, inside RunIsolated: DB2's records, the installation, the trace.
 #pragma once
 
 #include <unistd.h>
@@ -49,7 +48,7 @@ inline std::string InstallBackend(const std::string& backend, const std::string&
   return tree.Install(kInstance, home, backend);
 }
 
-// The scenario runner: `body` in an isolated child, the trace on, `backend` installed; it gets the base directory.
+// `body` in an isolated child, the trace on, `backend` installed; it gets the base directory.
 inline void InSession(const std::string& backend, const std::function<void(const std::string& base)>& body) {
   RunIsolated([&] {
     EnableTrace();
@@ -57,14 +56,8 @@ inline void InSession(const std::string& backend, const std::function<void(const
   });
 }
 
-// DB2's calls that open and close a session: sqluvint, sqluvend with commit.
 inline sqlint32 StartSession(Db2Session& s) { return sqluvint(&s.in, &s.out, &s.rc); }
 inline sqlint32 EndSession(Db2Session& s) { return sqluvend(SQLUV_COMMIT, s.out.pVendorCB, &s.out, &s.rc); }
-
-inline std::string WorkingDirectory() {
-  char directory[4096];
-  return getcwd(directory, sizeof directory) != nullptr ? directory : "";
-}
 
 // The trace lines written under `tag` ("sqluvint()", ...), tag included.
 inline Lines LinesTagged(const std::string& tag) {
@@ -73,13 +66,11 @@ inline Lines LinesTagged(const std::string& tag) {
   return lines;
 }
 
-// How many trace lines are exactly `line`.
 inline std::size_t TimesLogged(const std::string& line) {
   const Lines lines = TraceLines();
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-// How the trace shows a pointer (%p).
 inline std::string Shown(const void* pointer) {
   char text[32];
   std::snprintf(text, sizeof text, "%p", pointer);

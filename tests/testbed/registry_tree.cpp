@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace kelmar::testbed {
 
@@ -29,7 +30,7 @@ void RegistryTree::AddInstance(const std::string& instance, bool with_agent) con
 
 void RegistryTree::WriteProperties(const std::string& instance, const std::string& content) const {
   AddInstance(instance, false);
-  WriteFile(PropertiesPath(instance), content);
+  WriteFile(InstanceDir(instance) + "/Base/.properties", content);
 }
 
 std::string RegistryTree::Install(const std::string& instance, const std::string& home,
@@ -37,14 +38,9 @@ std::string RegistryTree::Install(const std::string& instance, const std::string
   AddInstance(instance, true);
   WriteProperties(instance, "dVORLANHOME " + home + "\n");
   MakeDirs(home + "/Base");
-  const std::string library = home + "/Base/libXjKelmar.so";
-  std::error_code error;
-  if (backend.empty()) WriteFile(library, "", 0755);
-  if (!backend.empty()) {
-    std::filesystem::copy_file(backend, library, std::filesystem::copy_options::overwrite_existing, error);
-    chmod(library.c_str(), 0755);
-  }
-  EXPECT_FALSE(error) << backend << ": " << error.message();
+  std::ifstream copied(backend, std::ios::binary);
+  EXPECT_TRUE(backend.empty() || copied) << "cannot read " << backend;
+  WriteFile(home + "/Base/libXjKelmar.so", backend.empty() ? "" : (std::ostringstream() << copied.rdbuf()).str(), 0755);
   return home + "/Base";
 }
 

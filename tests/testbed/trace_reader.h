@@ -7,16 +7,12 @@
 
 namespace kelmar::testbed {
 
-// Creates an empty, writable /tmp/libkelmar.log: the trace is on.
+// An empty, writable /tmp/libkelmar.log: the trace is on, and later reads show only new lines.
 void EnableTrace();
-// Removes the trace file's content so that later reads show only new lines.
 inline void ClearTrace() { EnableTrace(); }
-// The raw lines of the trace file, prefixes included; none when the file is absent.
+// The lines with their prefixes (none when the file is absent); without any "LIBKELMAR-<pid>: MM/DD/YY HH:MM:SS ".
 std::vector<std::string> RawTraceLines();
-// The lines, each without its "LIBKELMAR-<pid>: MM/DD/YY HH:MM:SS " prefix (lines that carry none, such as the
-// empty line after a message that ends in a line feed, as they are).
 std::vector<std::string> TraceLines();
-// True when `line` starts with a well-formed prefix for process `pid`.
 bool HasTracePrefix(std::string_view line, int pid);
 
 }  // namespace kelmar::testbed
