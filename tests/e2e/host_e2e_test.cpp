@@ -31,12 +31,14 @@ Story ReadStory() {
   return story;
 }
 
-// Backups and restores through Instance002, named by the options, then the
-// history query and the delete as DB2 runs them.
-TEST(EndToEnd, BackupRestoreQueryAndDelete) {
-  struct Case { std::size_t size; int sessions; bool unload_marker; };
-  const Case cases[] = {
-      {0, 2, false}, {65536, 1, false}, {3 * 65536 + 1, 4, false}, {65535, 1, true}, {10 * 65536 + 1, 4, true}};
+// Backups and restores through Instance002, named by the options, then the history query and the delete as DB2
+// runs them; then logs, which DB2's long-lived log archiving process stores one session after another: with the
+// unload marker each one loads the backend afresh, unless a keep-loaded marker that cannot be deleted spares every
+// unload.
+TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
+  struct Case { std::size_t size; int sessions; bool unload_marker, keep_loaded; };
+  const Case cases[] = {{0, 2, false, false},     {65536, 1, false, false},        {3 * 65536 + 1, 4, false, false},
+                        {65535, 1, true, false}, {10 * 65536 + 1, 4, true, false}, {1, 3, true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.size << " bytes, " << c.sessions << " sessions, marker " << c.unload_marker);
     RunIsolated([&] {
@@ -44,6 +46,8 @@ TEST(EndToEnd, BackupRestoreQueryAndDelete) {
       const std::string image = PatternBytes(c.size, c.sessions);
       WriteFile("/tmp/image", image);
       if (c.unload_marker) WriteFile(kUnloadMarker, "");
+      if (c.keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
+      const bool unloads = c.unload_marker && !c.keep_loaded;
       EnableTrace();
       const Names options = {"--options", "XjInstanceName=Instance002"};
       for (Names run : {Names{"backup", "--input", "/tmp/image"}, Names{"restore", "--output", "/tmp/restored"}}) {
@@ -54,46 +58,34 @@ TEST(EndToEnd, BackupRestoreQueryAndDelete) {
         const Story story = ReadStory();
         EXPECT_EQ(story.peak, c.sessions);
         EXPECT_EQ(story.unloads_while_open, 0);
-        EXPECT_EQ(story.unloads >= 1, c.unload_marker) << "the last session to end unloads";
-        if (!c.unload_marker) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
+        EXPECT_EQ(story.unloads >= 1, unloads) << "the last session to end unloads";
+        if (!unloads) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
-      const std::string listed = Host({"query-images", options[0], options[1]}).out;
-      EXPECT_NE(listed.find("total: " + std::to_string(c.sessions) + " object"), npos) << listed;
+      const std::string images = Host({"query-images", options[0], options[1]}).out;
+      EXPECT_NE(images.find("total: " + std::to_string(c.sessions) + " object"), npos) << images;
       ExpectOk(Host({"delete-images", "--timestamp", "202612", options[0], options[1]}));
       EXPECT_EQ(Listing("/tmp/home2/store"), Names{});
-    });
-  }
-}
 
-// DB2's log archiving process lives long and opens one session after
-// another: with the unload marker each one loads the backend afresh, unless
-// a keep-loaded marker that cannot be deleted spares every unload.
-TEST(EndToEnd, LogArchiveAndRetrieveOneSessionAfterAnother) {
-  for (const bool keep_loaded : {false, true}) {
-    RunIsolated([&] {
-      InstallVorlan();
       MakeDirs("/tmp/back");
       Names archive = {"archive", "--buffer-size", "4096"};
       for (const char* name : {"S0000001.LOG", "S0000002.LOG", "S0000003.LOG"}) {
         archive.push_back(std::string("/tmp/") + name);
         WriteFile(archive.back(), PatternBytes(20000 + name[7], name[7]));
       }
-      WriteFile(kUnloadMarker, "");
-      if (keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
-      EnableTrace();
+      ClearTrace();
       ExpectOk(Host(archive));
       const Story story = ReadStory();  // one query session looks for the names in the store first
-      EXPECT_TRUE(story.loads == (keep_loaded ? 1 : 4) && story.unloads == (keep_loaded ? 0 : 4)) << story.loads;
+      EXPECT_TRUE(story.loads == (unloads ? 4 : 1) && story.unloads == (unloads ? 4 : 0)) << story.loads;
       ExpectOk(Host({"retrieve", "--output-dir", "/tmp/back", "S0000003.LOG", "S0000001.LOG"}));
       EXPECT_EQ(Listing("/tmp/back"), (Names{"S0000001.LOG", "S0000003.LOG"}));
       for (const std::string& name : Listing("/tmp/back")) {
         EXPECT_TRUE(ReadFile("/tmp/back/" + name) == ReadFile("/tmp/" + name)) << name;
       }
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
-      const std::string listed = Host({"query-logs"}).out;
-      EXPECT_TRUE(listed.find("total: 2 objects") != npos && listed.find("S0000002.LOG") == npos) << listed;
+      const std::string logs = Host({"query-logs"}).out;
+      EXPECT_TRUE(logs.find("total: 2 objects") != npos && logs.find("S0000002.LOG") == npos) << logs;
     });
   }
 }
