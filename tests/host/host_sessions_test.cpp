@@ -65,10 +65,7 @@ struct Script {
 
 int SequenceOf(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 sqlint32 Ask(const Answer& a, int seq, Data* data, Return_code* rc) { return a ? a(seq, data, rc) : SQLUV_OK; }
-void Record(const std::string& call) {
-  const std::lock_guard lock(script.mutex);
-  script.calls.push_back(call);
-}
+void Record(const std::string& call) { const std::lock_guard lock(script.mutex); script.calls.push_back(call); }
 
 const VendorCalls kScripted = {
     [](Init_input* in, Init_output* out, Return_code* rc) {
