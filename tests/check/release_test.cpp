@@ -57,8 +57,7 @@ TEST(Install, PutsTheLibraryAndTheToolsInTheUsualPlaces) {
   });
 }
 
-// The package holds the library, the tools and the manuals under /opt/kelmar,
-// and its kelmar-check runs.
+// The package holds the library, the tools and the manuals under /opt/kelmar, and its kelmar-check runs.
 TEST(Install, TheDebPackageHoldsTheDocumentedLayoutAndItsCheckRuns) {
   RunIsolated([] {
     const ProgramRun cpack = RunProgram({KELMAR_CPACK_COMMAND, "--config", KELMAR_BINARY_DIR "/CPackConfig.cmake",

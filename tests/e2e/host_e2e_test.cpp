@@ -31,10 +31,9 @@ Story ReadStory() {
   return story;
 }
 
-// Backups and restores through Instance002, named by the options, then the history query and the delete as DB2
-// runs them; then logs, which DB2's long-lived log archiving process stores one session after another: with the
-// unload marker each one loads the backend afresh, unless a keep-loaded marker that cannot be deleted spares every
-// unload.
+// Images through Instance002, named by the options, queried and deleted as DB2 does; then logs, one session after
+// another as DB2's long-lived log archiving process stores them: with the unload marker each session loads the
+// backend afresh, unless a keep-loaded marker that cannot be deleted spares every unload.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   struct Case { std::size_t size; int sessions; bool unload_marker, keep_loaded; };
   const Case cases[] = {{0, 2, false, false},     {65536, 1, false, false},        {3 * 65536 + 1, 4, false, false},

@@ -1,6 +1,5 @@
-// Backup data stays whole end to end: what kelmar-host stores through
-// libkelmar.so in the sample backend comes back byte for byte or not at all,
-// nothing stored is replaced, and a failed run says what failed in one line
+// Backup data stays whole end to end: what kelmar-host stores through libkelmar.so in the sample backend comes
+// back byte for byte or not at all, nothing stored is replaced, and a failed run says what failed in one line
 // and leaves nothing behind.
 #include <sys/stat.h>
 #include <unistd.h>
