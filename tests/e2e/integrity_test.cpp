@@ -142,8 +142,8 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
                        "\"invalid database name\"; run kelmar-check");
        }},
       {"a restore of nothing, and of an image with more parts than sessions", [] {
-         ExpectFailure(Restore("/tmp/w/out"), 1, "kelmar-host: restore failed: session 1: sqluvint returned "
-                                                 "SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n");
+         ExpectFailure(Restore("/tmp/w/out", "1"), 1, "kelmar-host: restore failed: session 1: sqluvint returned "
+                                                      "SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n");
          EXPECT_EQ(Host(Backup("/tmp/w/a", 2)).status, 0);
          ExpectFailure(Restore("/tmp/w/out", "1"), 1,
                        "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 "
