@@ -1,12 +1,14 @@
-// What an operator installs: the .deb that cpack makes, and the manuals,
-// which must name exactly the options that the tools' --help names.
+// What an operator installs: `cmake --install`, the .deb that cpack makes,
+// and the manuals, which must name exactly the options that the tools' --help names.
 #include <regex>
 #include <set>
 
+#include "check/elf_dynamic.h"
 #include "host_test_support.h"
 
 namespace {
 
+using namespace kelmar::check;
 using namespace kelmar::testbed;
 using namespace kelmar::testing;
 
@@ -36,31 +38,37 @@ TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
   }
 }
 
-// The package holds the library, the tools and the manuals under /opt/kelmar,
-// and its kelmar-check runs.
+// The library and the two tools where GNUInstallDirs says, and nothing else; the library keeps the search
+// path DB2's sessions rely on.
+TEST(Install, PutsTheLibraryAndTheToolsInTheUsualPlaces) {
+  RunIsolated([] {
+    const std::string lib = std::string("/tmp/prefix/") + KELMAR_INSTALL_LIBDIR;
+    const ProgramRun install =
+        RunProgram({KELMAR_CMAKE_COMMAND, "--install", KELMAR_BINARY_DIR, "--prefix", "/tmp/prefix"});
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    EXPECT_EQ(Listing("/tmp/prefix").size(), 3u);  // bin, lib and share/man
+    EXPECT_EQ(Listing(std::string("/tmp/prefix/") + KELMAR_INSTALL_BINDIR), (Names{"kelmar-check", "kelmar-host"}));
+    EXPECT_EQ(Listing(lib), Names{"libkelmar.so"});
+    std::string error;
+    const std::optional<ElfDynamic> library = ReadElfDynamic(lib + "/libkelmar.so", error);
+    ASSERT_TRUE(library) << error;
+    EXPECT_EQ(library->rpath, "$ORIGIN:$ORIGIN/../Base64:.");
+    EXPECT_FALSE(library->runpath);
+  });
+}
+
+// The package holds the library, the tools and the manuals under /opt/kelmar, and its kelmar-check runs.
 TEST(Install, TheDebPackageHoldsTheDocumentedLayoutAndItsCheckRuns) {
   RunIsolated([] {
     const ProgramRun cpack = RunProgram({KELMAR_CPACK_COMMAND, "--config", KELMAR_BINARY_DIR "/CPackConfig.cmake",
                                          "-G", "DEB", "-B", "/tmp/package"});
     ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
-    const Names built = Listing("/tmp/package");
-    const auto deb = std::find_if(built.begin(), built.end(), [](const std::string& name) {
-      return name.size() > 4 && name.compare(name.size() - 4, 4, ".deb") == 0;
-    });
-    ASSERT_NE(deb, built.end());
-    ASSERT_EQ(RunProgram({"/usr/bin/dpkg-deb", "-x", "/tmp/package/" + *deb, "/tmp/root"}).status, 0);
-
-    Names files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator("/tmp/root")) {
-      if (!entry.is_directory()) files.push_back(entry.path().string().substr(std::string("/tmp/root").size()));
-    }
-    std::sort(files.begin(), files.end());
-    const std::string prefix = "/opt/kelmar/";
-    EXPECT_EQ(files, (Names{prefix + "bin/kelmar-check", prefix + "bin/kelmar-host", prefix + "lib/libkelmar.so",
-                            prefix + "share/man/man1/kelmar-check.1", prefix + "share/man/man1/kelmar-host.1",
-                            prefix + "share/man/man7/libkelmar.7"}));
-
-    const ProgramRun version = RunProgram({"/tmp/root" + prefix + "bin/kelmar-check", "--version"});
+    const ProgramRun files = RunProgram({"/bin/sh", "-c", "dpkg-deb -x /tmp/package/*.deb /tmp/root && cd /tmp/root "
+                                         "&& find . ! -type d | sort"});
+    EXPECT_EQ(files.out, "./opt/kelmar/bin/kelmar-check\n./opt/kelmar/bin/kelmar-host\n./opt/kelmar/lib/libkelmar.so\n"
+                         "./opt/kelmar/share/man/man1/kelmar-check.1\n./opt/kelmar/share/man/man1/kelmar-host.1\n"
+                         "./opt/kelmar/share/man/man7/libkelmar.7\n") << files.err;
+    const ProgramRun version = RunProgram({"/tmp/root/opt/kelmar/bin/kelmar-check", "--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "kelmar-check " KELMAR_VERSION "\n");
   });

@@ -8,22 +8,7 @@ using namespace kelmar::testbed;
 using namespace kelmar::testing;
 
 constexpr const char* kUnloadMarker = "/tmp/xj_unloadLibXjKelmar";
-constexpr const char* kTimestamp = "20261205141541";
 constexpr auto npos = std::string::npos;
-
-// Instance001, which DB2 gets without options, and Instance002 of the sample
-// backend, keeping their objects in /tmp/home1/store and /tmp/home2/store.
-void InstallVorlan() {
-  const RegistryTree tree("/tmp/reg");
-  tree.Export();
-  tree.Install("Instance001", "/tmp/home1", KELMAR_SAMPLE_BACKEND);
-  tree.Install("Instance002", "/tmp/home2", KELMAR_SAMPLE_BACKEND);
-}
-
-ProgramRun Host(Names args) {
-  args.insert(args.begin(), {KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY});
-  return RunProgram(args);
-}
 
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
@@ -46,12 +31,13 @@ Story ReadStory() {
   return story;
 }
 
-// Backups and restores through Instance002, named by the options, then the
-// history query and the delete as DB2 runs them.
-TEST(EndToEnd, BackupRestoreQueryAndDelete) {
-  struct Case { std::size_t size; int sessions; bool unload_marker; };
-  const Case cases[] = {
-      {0, 2, false}, {65536, 1, false}, {3 * 65536 + 1, 4, false}, {65535, 1, true}, {10 * 65536 + 1, 4, true}};
+// Images through Instance002, named by the options, queried and deleted as DB2 does; then logs, one session after
+// another as DB2's long-lived log archiving process stores them: with the unload marker each session loads the
+// backend afresh, unless a keep-loaded marker that cannot be deleted spares every unload.
+TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
+  struct Case { std::size_t size; int sessions; bool unload_marker, keep_loaded; };
+  const Case cases[] = {{0, 2, false, false},     {65536, 1, false, false},        {3 * 65536 + 1, 4, false, false},
+                        {65535, 1, true, false}, {10 * 65536 + 1, 4, true, false}, {1, 3, true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.size << " bytes, " << c.sessions << " sessions, marker " << c.unload_marker);
     RunIsolated([&] {
@@ -59,96 +45,46 @@ TEST(EndToEnd, BackupRestoreQueryAndDelete) {
       const std::string image = PatternBytes(c.size, c.sessions);
       WriteFile("/tmp/image", image);
       if (c.unload_marker) WriteFile(kUnloadMarker, "");
+      if (c.keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
+      const bool unloads = c.unload_marker && !c.keep_loaded;
       EnableTrace();
       const Names options = {"--options", "XjInstanceName=Instance002"};
       for (Names run : {Names{"backup", "--input", "/tmp/image"}, Names{"restore", "--output", "/tmp/restored"}}) {
-        run.insert(run.end(), {"--timestamp", kTimestamp, "--sessions", std::to_string(c.sessions), "--buffer-size",
-                               "65536", options[0], options[1]});
+        run.insert(run.end(), {"--timestamp", "20261205141541", "--sessions", std::to_string(c.sessions),
+                               "--buffer-size", "65536", options[0], options[1]});
         ClearTrace();
         ExpectOk(Host(run));
         const Story story = ReadStory();
         EXPECT_EQ(story.peak, c.sessions);
         EXPECT_EQ(story.unloads_while_open, 0);
-        EXPECT_EQ(story.unloads >= 1, c.unload_marker) << "the last session to end unloads";
-        if (!c.unload_marker) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
+        EXPECT_EQ(story.unloads >= 1, unloads) << "the last session to end unloads";
+        if (!unloads) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
-      const std::string listed = Host({"query-images", options[0], options[1]}).out;
-      EXPECT_NE(listed.find("total: " + std::to_string(c.sessions) + " object"), npos) << listed;
+      const std::string images = Host({"query-images", options[0], options[1]}).out;
+      EXPECT_NE(images.find("total: " + std::to_string(c.sessions) + " object"), npos) << images;
       ExpectOk(Host({"delete-images", "--timestamp", "202612", options[0], options[1]}));
       EXPECT_EQ(Listing("/tmp/home2/store"), Names{});
-    });
-  }
-}
 
-// DB2's log archiving process lives long and opens one session after
-// another: with the unload marker each one loads the backend afresh, unless
-// a keep-loaded marker that cannot be deleted spares every unload.
-TEST(EndToEnd, LogArchiveAndRetrieveOneSessionAfterAnother) {
-  for (const bool keep_loaded : {false, true}) {
-    RunIsolated([&] {
-      InstallVorlan();
       MakeDirs("/tmp/back");
       Names archive = {"archive", "--buffer-size", "4096"};
       for (const char* name : {"S0000001.LOG", "S0000002.LOG", "S0000003.LOG"}) {
         archive.push_back(std::string("/tmp/") + name);
         WriteFile(archive.back(), PatternBytes(20000 + name[7], name[7]));
       }
-      WriteFile(kUnloadMarker, "");
-      if (keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
-      EnableTrace();
+      ClearTrace();
       ExpectOk(Host(archive));
-      // One query session looks for the names in the store first.
-      EXPECT_EQ(ReadStory().loads, keep_loaded ? 1 : 4);
-      EXPECT_EQ(ReadStory().unloads, keep_loaded ? 0 : 4);
+      const Story story = ReadStory();  // one query session looks for the names in the store first
+      EXPECT_TRUE(story.loads == (unloads ? 4 : 1) && story.unloads == (unloads ? 4 : 0)) << story.loads;
       ExpectOk(Host({"retrieve", "--output-dir", "/tmp/back", "S0000003.LOG", "S0000001.LOG"}));
       EXPECT_EQ(Listing("/tmp/back"), (Names{"S0000001.LOG", "S0000003.LOG"}));
       for (const std::string& name : Listing("/tmp/back")) {
         EXPECT_TRUE(ReadFile("/tmp/back/" + name) == ReadFile("/tmp/" + name)) << name;
       }
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
-      const std::string listed = Host({"query-logs"}).out;
-      EXPECT_NE(listed.find("total: 2 objects"), npos) << listed;
-      EXPECT_EQ(listed.find("S0000002.LOG"), npos) << listed;
-    });
-  }
-}
-
-TEST(EndToEnd, FailuresNameWhatFailedInOneLineAndLeaveNothingThatLooksLikeSuccess) {
-  const Names restore = {"restore", "--output", "/tmp/w/restored", "--timestamp", kTimestamp};
-  // A backup run first or none, the failing run, its exit status and the start of its message.
-  struct Case { Names before, args; int status; std::string message; };
-  const Case cases[] = {
-      {{}, {"backup", "--input", "/tmp/w/image", "--options", "XjInstanceName=Instance009"}, 1,
-       "kelmar-host: backup failed: looking into the store: sqluvint returned -1, return code SQLUV_INIT_FAILED (11); "
-       "run kelmar-check with the same options, or switch the trace on (/tmp/libkelmar.log)\n"},
-      {{}, {"backup", "--input", "/tmp/w/image", "--db", "../x"}, 1,
-       "kelmar-host: backup failed: looking into the store: sqluvint returned SQLUV_INIT_FAILED (11): "
-       "\"invalid database name\"; run kelmar-check"},
-      {{}, restore, 1,
-       "kelmar-host: restore failed: session 1: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n"},
-      {{"backup", "--input", "/tmp/w/image", "--timestamp", kTimestamp, "--sessions", "2"}, restore, 1,
-       "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 exists): "
-       "restore it with as many sessions as its backup had\n"},
-      {{}, {"backup", "--input", "/tmp/w/missing"}, 2,
-       "kelmar-host: backup failed: cannot open input file /tmp/w/missing: No such file or directory\n"},
-      {{}, {"query-logs", "--record", "vmName=Instance0000000001"}, 2,  // 18 characters
-       "kelmar-host: value for options record field vmName must be at most 17 characters"},
-      {{}, {"--library", "/nowhere/libkelmar.so", "query-logs"}, 3, "kelmar-host: cannot load /nowhere/libkelmar.so: "},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    RunIsolated([&] {
-      InstallVorlan();
-      MakeDirs("/tmp/w");
-      WriteFile("/tmp/w/image", PatternBytes(3000, 9));
-      if (!c.before.empty()) ExpectOk(Host(c.before));
-      const ProgramRun run = Host(c.args);
-      EXPECT_EQ(run.status, c.status);
-      EXPECT_EQ(run.err.substr(0, c.message.size()), c.message);
-      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-      EXPECT_EQ(Listing("/tmp/w"), Names{"image"}) << "no output, no leftovers";
+      const std::string logs = Host({"query-logs"}).out;
+      EXPECT_TRUE(logs.find("total: 2 objects") != npos && logs.find("S0000002.LOG") == npos) << logs;
     });
   }
 }

@@ -14,9 +14,9 @@ using namespace kelmar::host;
 using namespace kelmar::testing;
 using kelmar::testbed::RunIsolated;
 
-// The record as Vorlan's user interface passes it: each field terminated
-// inside its room at its place, every other byte zero.
-TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesIt) {
+// The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
+// other byte zero; refusals with their reason; only a real date and time names an image.
+TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
   const std::tuple<const char*, std::size_t, std::string> fields[] = {
       {"instanceName", 44, "12345678"}, {"version", 53, "v"}, {"build", 62, "b"},
       {"vendorId", 71, std::string(23, 'i')}, {"vmName", 95, "Instance002"}, {"jmToken", 113, std::string(63, 't')},
@@ -31,10 +31,10 @@ TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesIt) {
   const auto record = Command(args).options;
   EXPECT_EQ(std::string(record.bytes.begin(), record.bytes.end()), expected);
   EXPECT_EQ(record.size, 344u);
-}
-
-TEST(CommandLine, RefusesWithTheReason) {
-  const std::pair<Names, const char*> cases[] = {
+  for (const char* leap_day : {"20240229235959", "20000229000000"}) {
+    Command({"--library=l", "restore", "--output=o", "--timestamp", leap_day});
+  }
+  std::vector<std::pair<Names, std::string>> cases = {
       {{"backup"}, "backup needs --input FILE"},
       {{"restore", "--output", "o", "--timestamp", "2026"}, "restore needs a --timestamp of 14"},
       {{"backup", "--input", "x", "--sessions", "257"}, "--sessions must be a number from 1"},
@@ -43,6 +43,10 @@ TEST(CommandLine, RefusesWithTheReason) {
       {{"query-logs", "--record", "colour=red"}, "unknown options record field \"colour\""},
       {{"query-logs", "--options", std::string(65536, 'x')}, "longer than DB2's limit of 65535"},
   };
+  for (const char* timestamp : {"20261305141541", "20230229120000", "21000229120000", "20261131120000",
+                                "20261205240000", "20261205146000", "20261205141560", "00001205141541"}) {
+    cases.push_back({{"restore", "--output", "o", "--timestamp", timestamp}, "--timestamp must be up to 14 digits"});
+  }
   for (auto [args, error] : cases) {
     args.insert(args.begin(), {"--library", "l"});
     const ParsedCommandLine parsed = ParseCommandLine(args);
@@ -61,10 +65,7 @@ struct Script {
 
 int SequenceOf(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 sqlint32 Ask(const Answer& a, int seq, Data* data, Return_code* rc) { return a ? a(seq, data, rc) : SQLUV_OK; }
-void Record(const std::string& call) {
-  const std::lock_guard lock(script.mutex);
-  script.calls.push_back(call);
-}
+void Record(const std::string& call) { const std::lock_guard lock(script.mutex); script.calls.push_back(call); }
 
 const VendorCalls kScripted = {
     [](Init_input* in, Init_output* out, Return_code* rc) {
