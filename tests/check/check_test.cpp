@@ -52,8 +52,6 @@ void Beside(const std::string& backend, const std::string& in_library_path) {
   setenv("LD_LIBRARY_PATH", "/tmp/llp", 1);
 }
 
-void AsNobody() { ASSERT_EQ(setresuid(65534, 65534, 65534), 0); }  // root passes every permission test
-
 ProgramRun Check(Names args) { args.insert(args.begin(), KELMAR_CHECK_PROGRAM); return RunProgram(args); }
 
 // Only a line feed may end a line; no other C0, DEL or C1 character may reach the terminal.
@@ -77,7 +75,7 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
   std::vector<Case> cases = {
       {[] { setenv("XJREG", "", 1); }, {}, 3, {"no registry: /etc/TornevaleRegistry/Vorlan: No such file or directory"},
        {R"("root":"/etc/TornevaleRegistry","source":"default")"}},
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0700); AsNobody(); }, {}, 3,
+      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0600); DropPrivileges(); }, {}, 3,
        {"no registry: /tmp/reg/Vorlan cannot be searched: Permission denied"}, {}},
       {[] { setenv("XJREG", "/tmp/\x1b[2J\xc2\x9b\xff\x7f\\reg", 1); }, {}, 3,
        {"no registry: /tmp/\\x1b[2J\\xc2\\x9b\\xff\\x7f\\\\reg/Vorlan: No such file or directory"},
@@ -85,7 +83,7 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
       {[] { Registry(); }, {}, 4,
        {"no instance: DB2 passes no options and VORLAN_INST is not set, and no instance under /tmp/reg/Vorlan has a "
         "Db2Agent"}, {}},
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0311); AsNobody(); }, {}, 4,
+      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0300); DropPrivileges(); }, {}, 4,
        {"no instance: DB2 passes no options and VORLAN_INST is not set, and /tmp/reg/Vorlan cannot be listed: "
         "Permission denied"}, {}},
       {[] { Registry().AddInstance("Instance001"); }, {}, 5,

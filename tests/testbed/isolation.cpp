@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <linux/securebits.h>
 #include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,6 +163,14 @@ void RunIsolated(const std::function<void()>& body) {
   } else {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "isolated case failed; its messages are above";
   }
+}
+
+void DropPrivileges() {
+  // Without SECBIT_NOROOT a program run as root would get every capability back.
+  ASSERT_EQ(prctl(PR_SET_SECUREBITS, SECBIT_NOROOT | SECBIT_NOROOT_LOCKED), 0) << std::strerror(errno);
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[2] = {};
+  ASSERT_EQ(syscall(SYS_capset, &header, none), 0) << std::strerror(errno);
 }
 
 }  // namespace kelmar::testbed

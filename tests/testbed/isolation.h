@@ -24,4 +24,10 @@ std::string MakePrivateTmp();
 // when no private /tmp can be made.
 void RunIsolated(const std::function<void()>& body);
 
+// Takes from an isolated case the root it runs as (the machine's or a user
+// namespace's) every privilege, also for the programs it starts: from then on
+// only a file's owner bits let it in. A user namespace maps no other user to
+// switch to instead.
+void DropPrivileges();
+
 }  // namespace kelmar::testbed
