@@ -13,6 +13,7 @@
 
 #include "check/elf_dynamic.h"
 #include "check/needed_libraries.h"
+#include "check/report_output.h"
 #include "check/working_directory.h"
 #include "discovery/base_dir_steps.h"
 #include "discovery/environment.h"
@@ -33,21 +34,12 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// What a file that is not a regular one is instead.
-std::string KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "a special file";
-}
-
 // Empty when `path` is a regular file that can be opened for reading, as
 // the library opens it; else why not, naming what it is instead.
 std::string WhyUnreadable(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return ErrnoText(errno);
-  if (!S_ISREG(status.st_mode)) return "it is " + KindOf(status.st_mode) + ", not a regular file";
+  if (!S_ISREG(status.st_mode)) return "it is a " + std::string(FileKind(status.st_mode)) + ", not a regular file";
   const RegularFile file(path.c_str());
   if (file.not_regular()) return "it is not a regular file";
   return file.is_open() ? std::string{} : ErrnoText(errno);
@@ -114,7 +106,7 @@ std::string WhyNotExecutable(const std::string& path, const std::string& home) {
     }
     return reason;
   }
-  if (!S_ISREG(status.st_mode)) return path + " is not a regular file but " + KindOf(status.st_mode);
+  if (!S_ISREG(status.st_mode)) return path + " is not a regular file but a " + std::string(FileKind(status.st_mode));
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
   return path + " is not executable for this user (mode " + mode + ", owner uid " + std::to_string(status.st_uid) +

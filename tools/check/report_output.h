@@ -1,6 +1,8 @@
 // kelmar-check's report as operators read it and as scripts read it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -27,5 +29,14 @@ std::string JsonString(std::string_view text);
 // backslash \\, so that no path can move the cursor, send the terminal an
 // escape sequence or hide a character.
 std::string PlainString(std::string_view text);
+
+// What a file that is not a regular one is, as the report names it.
+inline const char* FileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "directory";
+  if (S_ISFIFO(mode)) return "FIFO";
+  if (S_ISSOCK(mode)) return "socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "device";
+  return "special file";
+}
 
 }  // namespace kelmar::check

@@ -42,10 +42,7 @@ std::string TypeOf(const char* path, const struct stat& status) {
     const ssize_t length = readlink(path, target, sizeof target - 1);
     return "symbolic link to " + std::string(target, length > 0 ? static_cast<std::size_t>(length) : 0);
   }
-  if (S_ISREG(status.st_mode)) return "regular file";
-  if (S_ISDIR(status.st_mode)) return "directory";
-  if (S_ISFIFO(status.st_mode)) return "FIFO";
-  return "special file";
+  return S_ISREG(status.st_mode) ? "regular file" : FileKind(status.st_mode);
 }
 
 std::string Octal(mode_t mode) {
