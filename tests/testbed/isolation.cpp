@@ -46,9 +46,8 @@ bool WriteTo(const char* path, const std::string& text) {
   return written;
 }
 
-// Root of a new user namespace that maps only the caller's own ids: what an
-// ordinary user may do where the kernel allows it, and enough to own a mount
-// namespace.
+// Root of a new user namespace that maps only the caller's own ids: what an ordinary user may do where the kernel
+// allows it, and enough to own a mount namespace.
 std::string EnterUserNamespace() {
   const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
   // Only a single-threaded process may enter one (see SanitizerThreadStoppable).
@@ -61,9 +60,8 @@ std::string EnterUserNamespace() {
   return {};
 }
 
-// ThreadSanitizer starts a thread of its own in every forked child, which
-// keeps the child out of a new user namespace. It stops that thread when
-// told, but only once the parent has started a thread of its own.
+// ThreadSanitizer starts a thread of its own in every forked child, which keeps the child out of a new user
+// namespace. It stops that thread when told, but only once the parent has started a thread of its own.
 void SanitizerThreadStoppable() {
   static std::once_flag once;
   if (__sanitizer_sandbox_on_notify != nullptr) std::call_once(once, [] { std::thread([] {}).join(); });
@@ -76,9 +74,8 @@ std::string EnterMountNamespace() {
   return as_user.empty() ? as_user : as_root + "; " + as_user;
 }
 
-// The checkout and the build tree: the cases run programs and read files
-// from there, so where they lie under /tmp they are held open while the
-// tmpfs covers /tmp and bound back at their own paths inside it.
+// The checkout and the build tree: the cases run programs and read files from there, so where they lie under /tmp
+// they are held open while the tmpfs covers /tmp and bound back at their own paths inside it.
 constexpr std::array<const char*, 2> kKeptDirs = {KELMAR_TESTBED_SOURCE_DIR, KELMAR_TESTBED_BINARY_DIR};
 
 std::string MountTmpfs(const std::array<int, kKeptDirs.size()>& held) {
@@ -131,11 +128,9 @@ void RunIsolated(const std::function<void()>& body) {
       _exit(kNoPrivateTmpExit);
     }
     close(reason_pipe[1]);
-    // A failure of an earlier isolated case in the same test is already
-    // counted in the parent; judge this child by its own failures only.
+    // An earlier isolated case's failure is counted in the parent already: judge this child by its own.
     const int failed_before = FailedParts();
-    // Nothing may escape the child: gtest would go on running the other
-    // cases inside it.
+    // Nothing may escape the child: gtest would go on running the other cases inside it.
     try {
       body();
     } catch (const std::exception& error) {

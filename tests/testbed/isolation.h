@@ -1,6 +1,5 @@
-// Runs a test case in a fresh child process with a private /tmp, so that the
-// library's fixed paths (/tmp/libkelmar.log, the markers) and its process-wide
-// state never leak between cases or onto the machine.
+// Runs a test case in a fresh child process with a private /tmp, so that the library's fixed paths
+// (/tmp/libkelmar.log, the markers) and its process-wide state never leak between cases or onto the machine.
 #pragma once
 
 #include <functional>
@@ -8,26 +7,20 @@
 
 namespace kelmar::testbed {
 
-// How a program tells CTest (SKIP_RETURN_CODE) that it skipped its work for
-// want of a private /tmp.
+// How a program tells CTest (SKIP_RETURN_CODE) that it skipped its work for want of a private /tmp.
 inline constexpr int kNoPrivateTmpExit = 77;
 
-// Moves this process, which must have a single thread, into a new mount
-// namespace with a tmpfs on /tmp: as root directly, otherwise inside a new
-// user namespace where the caller is root. The checkout and the build tree
-// stay reachable at their own paths even when they lie under /tmp. Empty on
-// success, else why no private /tmp could be made.
+// Moves this single-threaded process into a new mount namespace with a tmpfs on /tmp: as root directly, otherwise
+// inside a new user namespace where the caller is root. The checkout and the build tree stay reachable at their
+// own paths even under /tmp. Empty on success, else why no private /tmp could be made.
 std::string MakePrivateTmp();
 
-// Runs `body` in a forked child with a private /tmp (MakePrivateTmp). Assertions inside `body` report in the child's output; the parent
-// fails the case when the child fails or dies, and skips it (with the reason)
-// when no private /tmp can be made.
+// Runs `body` in a forked child with a private /tmp. Assertions inside `body` report in the child's output; the
+// parent fails the case when the child fails or dies, and skips it (with the reason) when no private /tmp can be made.
 void RunIsolated(const std::function<void()>& body);
 
-// Takes from an isolated case the root it runs as (the machine's or a user
-// namespace's) every privilege, also for the programs it starts: from then on
-// only a file's owner bits let it in. A user namespace maps no other user to
-// switch to instead.
+// Takes every privilege from the root an isolated case runs as (the machine's or a user namespace's), also for the
+// programs it starts: only a file's owner bits let it in then. A user namespace maps no other user to switch to.
 void DropPrivileges();
 
 }  // namespace kelmar::testbed
