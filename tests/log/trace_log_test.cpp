@@ -71,10 +71,7 @@ TEST(TraceSwitch, NoLineWithoutAWritableFileOrOnceTheProcessSwitchedItOff) {
         WriteOneLine("present");
         ASSERT_EQ(unlink(kelmar::kTraceLogPath), 0);
       },
-      [] {
-        EnableTrace();
-        kelmar::SwitchTraceOffForThisProcess();
-      },
+      [] { EnableTrace(); kelmar::SwitchTraceOffForThisProcess(); },
       [] {
         EnableTrace();
         ASSERT_EQ(chmod(kelmar::kTraceLogPath, 0444), 0);
