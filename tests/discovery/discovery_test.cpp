@@ -27,9 +27,8 @@ std::string N(const std::string& message) { return "GetVorlanInstanceName: " + m
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
 std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
 
-Lines Concat(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+Lines operator+(Lines all, const Lines& more) {
+  all.insert(all.end(), more.begin(), more.end());
   return all;
 }
 
@@ -55,18 +54,15 @@ Text Written(std::size_t capacity, int success, int failure, Call call, bool zer
   return result == success ? Text(buffer.Text()) : std::nullopt;
 }
 
-// `bytes` ending where an inaccessible page begins, so that a read past them crashes instead of passing by luck.
-char* Guarded(std::string_view bytes) {
+// DB2's options: `bytes` that end where an inaccessible page begins, so that a read past them crashes instead of
+// passing by luck; size_options tells all of them unless `size` is given.
+Init_input GuardedOptions(std::string_view bytes, int size = -1) {
   static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (bytes.size() > page || base == MAP_FAILED || mprotect(base + page, page, PROT_NONE) != 0) std::abort();
-  return static_cast<char*>(std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size()));
-}
-
-Init_input GuardedOptions(std::string_view bytes, int size_options = -1) {
   Init_input in{};
-  in.options = Guarded(bytes);
-  in.size_options = static_cast<unsigned short>(size_options < 0 ? static_cast<int>(bytes.size()) : size_options);
+  in.options = std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size());
+  in.size_options = static_cast<unsigned short>(size < 0 ? static_cast<int>(bytes.size()) : size);
   return in;
 }
 
@@ -74,16 +70,14 @@ Text Resolve(const Init_input* in, std::size_t capacity = 1024) {
   return Written(capacity, 1, 0, [&](char* name) { return GetVorlanInstanceName(name, capacity, in); });
 }
 
-TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
-  // 344 bytes that name one instance by the key and another at vmName's offset.
-  std::string record = "XjInstanceName=FromText," + std::string(320, 'x');
-  record.replace(95, 7, std::string("FromVm\0", 7));
+TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
+  std::string record = "XjInstanceName=FromText," + std::string(320, 'x');  // 344 bytes that name one instance
+  record.replace(95, 7, std::string("FromVm\0", 7));                         // and another at vmName's offset
   const std::string bounded = "Key=1,XjInstanceName=abc,more";
   struct Case { std::string text; Text name; int size = -1; bool null_options = false; };
   const Case cases[] = {
       {record, "FromVm"}, {record, "FromText", 343}, {record, "FromEnv", 344, true}, {record, "FromEnv", 0},
-      {"XjInstanceName=Inst2,OtherKey=1", "Inst2"}, {"OtherKey=1,XjInstanceName=Inst2", "Inst2"},
-      {"OtherKey=1,XjInstanceName=", ""}, {"XjInstanceName=,OtherKey=1", ""},
+      {"XjInstanceName=Inst2,K=1", "Inst2"}, {"K=1,XjInstanceName=", ""}, {"XjInstanceName=,K=1", ""},
       {"XjInstanceName= Inst2", " Inst2"}, {"MyXjInstanceName=abc,XjInstanceName=def", "abc"},
       {"OtherKey=1", std::nullopt},  // VORLAN_INST is not consulted for a text
       {"OtherKey=XjInstanceNam", std::nullopt}, {"xjinstancename=abc", std::nullopt},
@@ -102,11 +96,6 @@ TEST(InstanceName, OneSourceChosenByTheOptionsAndReadWithinThem) {
     EXPECT_EQ(Resolve(nullptr), "FromEnv");
     const std::pair<std::size_t, Text> capacities[] = {{8, "FromEnv"}, {7, "FromEn"}, {1, ""}, {0, std::nullopt}};
     for (const auto& [capacity, name] : capacities) EXPECT_EQ(Resolve(nullptr, capacity), name) << capacity;
-  });
-}
-
-TEST(InstanceName, OptionsTextAndRecordLines) {
-  RunIsolated([] {
     EnableTrace();
     const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2");
     EXPECT_EQ(Resolve(&in), "Inst7");
@@ -121,9 +110,8 @@ TEST(InstanceName, OptionsTextAndRecordLines) {
     const Init_input rest = GuardedOptions("XjInstanceName=Inst8");
     EXPECT_EQ(Resolve(&rest), "Inst8");
     EXPECT_EQ(TraceLines().at(8), N("inPtrEnd is null, copying rest of the string."));
-    constexpr std::size_t kOffsets[] = {44, 53, 62, 71, 95, 113, 177, 305};
-    constexpr const char* kLabels[] = {"instance Name", "version", "build", "vendorId", "vmName", "jmToken",
-                                       "serverId", "dbInstanceName"};
+    constexpr std::pair<std::size_t, const char*> kFields[] = {{44, "instance Name"}, {53, "version"}, {62, "build"},
+        {71, "vendorId"}, {95, "vmName"}, {113, "jmToken"}, {177, "serverId"}, {305, "dbInstanceName"}};
     const std::array<std::string, 8> records[] = {
         {"Inst1", "7.1", "b42", "Vorlan", "", "tok", "srv", "db2inst1"},
         // Every field fills its room without a terminator: each ends at its room's end.
@@ -134,14 +122,13 @@ TEST(InstanceName, OptionsTextAndRecordLines) {
       std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
       Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
       for (std::size_t i = 0; i < fields.size(); ++i) {
-        record.replace(kOffsets[i], fields[i].size(), fields[i]);
-        expected.push_back(N(std::string(kLabels[i]) + " is " + fields[i]));
+        record.replace(kFields[i].first, fields[i].size(), fields[i]);
+        expected.push_back(N(std::string(kFields[i].second) + " is " + fields[i]));
       }
-      expected.push_back(N(kLeaving));
       ClearTrace();
       const Init_input gui = GuardedOptions(record);
       EXPECT_EQ(Resolve(&gui), fields[4]);
-      EXPECT_EQ(TraceLines(), expected);
+      EXPECT_EQ(TraceLines(), expected + Lines{N(kLeaving)});
     }
   });
 }
@@ -151,23 +138,23 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
   const auto fed = [](const std::string& message) { return Lines{F(message), ""}; };  // ends in a line feed
   const Lines no_preferred{
       F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[" + product + "/Instance001/Db2Agent]")};
-  const Lines no_agent = Concat({no_preferred, fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not " +
-                                                  "installed under instance = " + product + "/A")});
+  const Lines no_agent = no_preferred + fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not installed " +
+                                            "under instance = " + product + "/A");
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
   // `lines`: those between Entered and Leaving.
   struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
-      {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, Concat({no_preferred, fed("not a dir : notes")})},
+      {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, no_preferred + fed("not a dir : notes")},
       {[](Tree t) { t.AddInstance("A", false); }, std::nullopt, no_agent},
       {[](Tree t) { t.AddInstance("A", false); fs::create_symlink("/tmp/none", t.InstanceDir("A") + "/Db2Agent"); },
        std::nullopt, no_agent},
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
-       Concat({no_preferred, fed("stat(" + product + "/Gone) failed, errno: 2")})},
+       no_preferred + fed("stat(" + product + "/Gone) failed, errno: 2")},
       {[&](Tree) { MakeDirs("/tmp/real"); WriteFile("/tmp/real/Db2Agent", "");  // linked, its agent a file
                    fs::create_symlink("/tmp/real", product + "/Linked"); },
-       "Linked", Concat({no_preferred, fed("Got instance name:  Linked")})},
-      {[](Tree t) { t.AddInstance(".hidden"); }, ".hidden", Concat({no_preferred, fed("Got instance name:  .hidden")})},
+       "Linked", no_preferred + fed("Got instance name:  Linked")},
+      {[](Tree t) { t.AddInstance(".hidden"); }, ".hidden", no_preferred + fed("Got instance name:  .hidden")},
       {[](Tree) {}, std::nullopt, no_preferred},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
       {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
@@ -181,8 +168,8 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
       if (c.capacity == 0) { EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1); }
-      const Lines lines = Concat({{F(kEntered)}, c.lines, {F(kLeaving)}});
-      EXPECT_EQ(TraceLines(), c.capacity == 0 ? Concat({lines, lines}) : lines);
+      const Lines lines = Lines{F(kEntered)} + c.lines + Lines{F(kLeaving)};
+      EXPECT_EQ(TraceLines(), c.capacity == 0 ? lines + lines : lines);
     });
   }
   RunIsolated([] {  // the first qualifying entry in listing order wins
@@ -252,18 +239,16 @@ TEST(GetRegValue, ResultsAndLines) {
 
 // GetEnv copies the value with its terminator only when it fits; the result tells the length or the room needed.
 TEST(GetEnv, CopiesWhatFitsWithItsTerminator) {
-  struct Case { const char* name; std::uint32_t size; int result; Text copied; };
-  const Case cases[] = {{"KELMAR_T", 6, 5, "value"}, {"KELMAR_T", 5, 6, {}}, {"KELMAR_T", 0, 6, {}},
-                        {"KELMAR_E", 1, 0, ""}, {"KELMAR_UNSET", 64, -1, {}}, {nullptr, 64, -1, {}}};
+  struct Case { const char* name; std::uint32_t size; int result; std::string copied; };  // none: untouched
+  const Case cases[] = {{"KELMAR_T", 6, 5, {"value", 6}}, {"KELMAR_T", 5, 6, ""}, {"KELMAR_T", 0, 6, ""},
+                        {"KELMAR_E", 1, 0, {"", 1}}, {"KELMAR_UNSET", 64, -1, ""}, {nullptr, 64, -1, ""}};
   RunIsolated([&] {
     setenv("KELMAR_T", "value", 1);
     setenv("KELMAR_E", "", 1);
     for (const Case& c : cases) {
-      CallerBuffer buffer(c.size + 1);
+      CallerBuffer buffer(c.size);
       EXPECT_EQ(GetEnv(c.name, buffer.data(), c.size), c.result) << c.size;
-      EXPECT_EQ(c.copied ? Text(std::string(buffer.data(), c.copied->size() + 1)) : std::nullopt,
-                c.copied ? Text(*c.copied + '\0') : std::nullopt);
-      EXPECT_TRUE(c.copied || buffer.Untouched());
+      EXPECT_TRUE(c.copied.empty() ? buffer.Untouched() : std::string(buffer.data(), c.copied.size()) == c.copied);
     }
     EXPECT_EQ(GetEnv("KELMAR_T", nullptr, 64), 6);
   });
@@ -277,16 +262,15 @@ Text Call(const Init_input* in, std::size_t size = 1024) {
 // The lines of a successful call for `instance`, installed in "/tmp/h<instance>" and named by VORLAN_INST or
 // else `scanned`, with `vm_line` unless empty.
 Lines Success(const std::string& instance, const std::string& vm_line, bool scanned) {
-  Lines lines{B(kEntered), N(kEntered), N("Possibly CommandLine case, VENDOROPT not set.")};
-  const Lines named = scanned ? Lines{N(kLeaving), B("GetVorlanInstanceName failed, trying to get the name "
-                                                             "of the first vorlan instance name."),
-                                            F(kEntered), F(kLeaving), B("Setting the env: " + instance + "..."),
-                                            B("Setting the env: VORLAN_INST=" + instance + " succeeded")}
-                                    : Lines{N("VORLAN_INST is set to " + instance), N(kLeaving)};
-  lines.insert(lines.end(), named.begin(), named.end());
+  Lines lines = Lines{B(kEntered), N(kEntered), N("Possibly CommandLine case, VENDOROPT not set.")} +
+                (scanned ? Lines{N(kLeaving), B("GetVorlanInstanceName failed, trying to get the name of the first "
+                                                "vorlan instance name."),
+                                 F(kEntered), F(kLeaving), B("Setting the env: " + instance + "..."),
+                                 B("Setting the env: VORLAN_INST=" + instance + " succeeded")}
+                         : Lines{N("VORLAN_INST is set to " + instance), N(kLeaving)});
   if (!vm_line.empty()) lines.push_back(B(vm_line).substr(0, 2046));  // the log keeps 2046 characters
-  return Concat({lines, {B("path for .properties is: " + kRoot + "/Vorlan/" + instance + "/Base/.properties"),
-                         B("path for .properties is: /tmp/h" + instance), B(kLeaving)}});
+  return lines + Lines{B("path for .properties is: " + kRoot + "/Vorlan/" + instance + "/Base/.properties"),
+                       B("path for .properties is: /tmp/h" + instance), B(kLeaving)};
 }
 
 TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
@@ -331,8 +315,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
     return [content](Tree t) { t.Install("Inst", "/tmp/home"); t.WriteProperties("Inst", content); };
   };
   const auto not_accessible = [](std::string p) { return Lines{B("XJZqDb2QZT DB2 Library " + p + " not accessible")}; };
-  // Refused right after the name is known: no scan, no environment, no file.
-  const auto refused = [](std::string name) {
+  const auto refused = [](std::string name) {  // at once: no scan, no environment, no file
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
   // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the lines before Leaving.
@@ -367,7 +350,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
       EnableTrace();
       const Init_input in = GuardedOptions(c.options);
       EXPECT_EQ(Call(c.options.empty() ? nullptr : &in, c.size), c.gpath);
-      const Lines lines = TraceLines(), tail = Concat({c.tail, {B(kLeaving)}});
+      const Lines lines = TraceLines(), tail = c.tail + Lines{B(kLeaving)};
       ASSERT_GT(lines.size(), tail.size());
       EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(tail.size()), lines.end()), tail);
       EXPECT_EQ(Get("VORLAN_INST"), c.vorlan_inst);

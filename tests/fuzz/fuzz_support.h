@@ -4,11 +4,9 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <span>
 #include <string_view>
 
 #include "log/trace_log.h"
@@ -16,7 +14,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string reason = kelmar::testbed::MakePrivateTmp();
-  if (!reason.empty()) {  // run_fuzzer.sh's test takes this status for a skip
+  if (!reason.empty()) {  // the fuzz test takes this status for a skip
     std::fprintf(stderr, "no private /tmp for fuzzing, skipped: %s\n", reason.c_str());
     std::exit(kelmar::testbed::kNoPrivateTmpExit);
   }
@@ -27,21 +25,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 namespace kelmar::fuzz {
 
 // Consumes fuzz input from the front: single bytes (0 once it runs out), up to `count` bytes, the rest.
-class Input {
- public:
-  Input(const std::uint8_t* data, std::size_t size) : bytes_(data, size) {}
-  std::uint8_t Byte() { return bytes_.empty() ? 0 : Take(1)[0]; }
+struct Input {
+  Input(const std::uint8_t* data, std::size_t size) : bytes(reinterpret_cast<const char*>(data), size) {}
+  std::uint8_t Byte() { return bytes.empty() ? 0 : static_cast<std::uint8_t>(Take(1)[0]); }
   // A caller's buffer capacity from one byte: 1 to 255, or the library's own 1024.
   std::size_t Capacity() { const std::uint8_t b = Byte(); return b == 0 ? 1024 : b; }
   std::string_view Take(std::size_t count) {
-    const std::string_view taken(reinterpret_cast<const char*>(bytes_.data()), std::min(count, bytes_.size()));
-    bytes_ = bytes_.subspan(taken.size());
+    const std::string_view taken = bytes.substr(0, count);
+    bytes.remove_prefix(taken.size());
     return taken;
   }
-  std::string_view Rest() { return Take(bytes_.size()); }
-
- private:
-  std::span<const std::uint8_t> bytes_;
+  std::string_view Rest() { return Take(bytes.size()); }
+  std::string_view bytes;
 };
 
 }  // namespace kelmar::fuzz
