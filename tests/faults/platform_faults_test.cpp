@@ -14,7 +14,6 @@
 #include "discovery/environment.h"
 #include "faults/wrapped_calls.h"
 #include "front/unload_markers.h"
-#include "loader/loader_test_support.h"
 
 namespace {
 

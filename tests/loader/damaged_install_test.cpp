@@ -10,7 +10,6 @@
 #include "backends/test_backend_paths.h"
 #include "front/unload_markers.h"
 #include "host_test_support.h"
-#include "loader/loader_test_support.h"
 #include "testbed/db2_session.h"
 
 namespace {
