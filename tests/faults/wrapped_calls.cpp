@@ -36,9 +36,9 @@ void FailAfter(Call call, int pass, int error) {
   fault.armed.store(true);
 }
 
-bool Struck(Call call) { return Of(call).struck.load(); }
-void DisarmAll() {
-  for (Fault& fault : faults) fault.armed.store(false);
+bool Disarm(Call call) {
+  Of(call).armed.store(false);
+  return Of(call).struck.load();
 }
 
 }  // namespace kelmar::wrapped_calls
