@@ -44,7 +44,7 @@ TEST(Concurrency, FirstSessionsLoadOnceAndTheirCallsRunSideBySide) {
 
 TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
   InSession(tb::kComplete, [](const std::string&) {
-    Db2Session deleting('M'), first, second, refused;
+    Db2Session deleting('M'), first, refused;
     ASSERT_EQ(sqluvdel(&deleting.in, &deleting.out, &deleting.rc), 0);
     void* const handle = sqluv_handle;
     WriteFile(kelmar::kUnloadMarker, "");
@@ -57,20 +57,15 @@ TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
     EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 1u);
     tb::Release(tb::kDel);
     inside.join();
-    // Nobody inside, but the first session is open: another session's start and end leave the backend loaded,
-    // and so does a start the backend refused.
+    // Nobody inside, but the first session is open: a start leaves the backend loaded, and when the backend
+    // refuses it, that session does not count as open.
     ClearTrace();
-    EXPECT_EQ(StartSession(second), 0);
-    EXPECT_EQ(EndSession(second), 0);
     tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
     EXPECT_EQ(StartSession(refused), SQLUV_INIT_FAILED);
-    EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 2u);
-    EXPECT_EQ(TimesLogged("sqluvend(): " + kInUse), 1u);
+    EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 1u);
     EXPECT_EQ(sqluv_handle, handle);
     // The last open session ends: now the marker unloads.
-    ClearTrace();
     EXPECT_EQ(EndSession(first), 0);
-    EXPECT_EQ(TimesLogged("sqluvend(): " + kInUse), 0u);
     EXPECT_EQ(sqluv_handle, nullptr);
   });
 }
