@@ -24,7 +24,6 @@ struct Call {
   bool operator==(const Call&) const = default;
 };
 
-// From the backend's "kelmar_test_backend_state".
 struct BackendState {
   std::mutex mutex;
   std::condition_variable changed;  // a hold, or the calls waiting inside
@@ -66,7 +65,6 @@ inline bool AwaitWaiting(Entry entry, int count) {
   return state->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state->waiting[entry] >= count; });
 }
 
-// No backend and none of its six entries.
 inline bool TableEmpty() {
   return sqluv_handle == nullptr && f_sqluvint == nullptr && f_sqluvget == nullptr && f_sqluvput == nullptr &&
          f_sqluvend == nullptr && f_sqluvdel == nullptr && f_db2VendorGetNextObj == nullptr;

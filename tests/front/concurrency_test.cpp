@@ -1,5 +1,4 @@
-// DB2 sessions on threads of one process: one load, calls side by side, and an unload marker that waits for
-// calls inside the backend and for open sessions.
+// DB2 sessions on threads of one process: one load, calls side by side, an unload waiting for calls and sessions.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -16,7 +15,7 @@ using namespace kelmar::testbed;
 
 const std::string kInUse = "------libXjKelmar.so is in use, not going to unload it --------";
 
-// Runs `call` for every session at once, each on a thread of its own; their results.
+// Runs `call` for every session at once, each on a thread of its own.
 std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::function<sqlint32(Db2Session&)>& call) {
   std::vector<sqlint32> results(sessions.size(), -2);
   std::vector<std::jthread> threads;

@@ -94,7 +94,6 @@ void Plant(const Node& node) {
   ASSERT_EQ(lchown(path, owner, owner), 0) << path;
 }
 
-// Size of the regular file `path` leads to, -1 for anything else.
 off_t RegularSize(const char* path) {
   struct stat status {};
   return stat(path, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;

@@ -21,7 +21,6 @@ using namespace kelmar::testing;
 const std::string kLibrary = std::string(kHome) + "/Base/libXjKelmar.so";
 const std::string kProperties = std::string(kRegistryRoot) + "/Vorlan/" + kInstance + "/Base/.properties";
 
-// Puts what `make` makes in the place of `path`.
 void Replace(const std::string& path, int (*make)(const char*)) {
   ASSERT_EQ(unlink(path.c_str()), 0);
   ASSERT_EQ(make(path.c_str()), 0) << path;
@@ -30,7 +29,6 @@ int Fifo(const char* path) { return mkfifo(path, 0755); }
 std::string Check() { return RunProgram({KELMAR_CHECK_PROGRAM}).out; }
 sqlint32 End(Db2Session& s, sqlint32 action) { return sqluvend(action, &s, &s.out, &s.rc); }
 
-// Installs `backend` with the trace on and the unload marker present.
 void InstallUnloading(const char* backend) {
   alarm(30);
   InstallBackend(backend);

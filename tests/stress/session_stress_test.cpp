@@ -33,11 +33,10 @@ void RunSession(std::mt19937& random) {
   EXPECT_EQ(tb::StartSession(s), scripted);
   if (scripted != SQLUV_OK) return;
   for (int i = pick(6); i >= 0; --i) {
-    Data data{};  // any answer but the library's own -1
-    data.obj_num = std::uniform_int_distribution<sqlint32>(-100000, 100000)(random);
-    data.obj_num += data.obj_num == -1 ? 1 : 0;
+    Data data{};
+    data.obj_num = pick(100000);  // never the library's own -1
     db2VendorQueryInfo query{};
-    query.sizeEstimate = static_cast<std::uint32_t>(data.obj_num);
+    query.sizeEstimate = static_cast<std::uint64_t>(data.obj_num);
     void* const cb = s.out.pVendorCB;
     EXPECT_EQ(kind == 0   ? sqluvput(cb, &data, &s.rc)
               : kind == 1 ? sqluvget(cb, &data, &s.rc)
