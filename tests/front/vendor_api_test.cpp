@@ -219,38 +219,37 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
 }
 
 TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
-  for (const bool sqluvend_first : {true, false}) {
-    SCOPED_TRACE(sqluvend_first ? "sqluvend checks first" : "sqluvint checks first");
-    InSession(tb::kComplete, [&](const std::string& base) {
-      Db2Session first('R'), second('R');
-      ASSERT_EQ(StartSession(first), 0);
-      ASSERT_EQ(sqluvend_first ? 0 : EndSession(first), 0);
+  InSession(tb::kComplete, [](const std::string& base) {
+    Db2Session first('R'), second('R'), third('R');
+    ASSERT_EQ(StartSession(first), 0);
+    ASSERT_EQ(EndSession(first), 0);
+    WriteFile(kelmar::kUnloadMarker, "");
+    void* const handle = sqluv_handle;
+    for (const bool start : {true, false}) {  // a check by sqluvint, then one by sqluvend
       WriteFile(kelmar::kKeepLoadedMarker, "");
-      WriteFile(kelmar::kUnloadMarker, "");
-      void* const handle = sqluv_handle;
       ClearTrace();
-      EXPECT_EQ(sqluvend_first ? EndSession(first) : StartSession(second), 0);
-      EXPECT_EQ(TimesLogged((sqluvend_first ? "sqluvend(): " : "sqluvint(): ") + kKeepLoaded), 1u);
+      EXPECT_EQ(start ? StartSession(second) : EndSession(second), 0);
+      EXPECT_EQ(TimesLogged((start ? "sqluvint(): " : "sqluvend(): ") + kKeepLoaded), 1u);
       EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
       EXPECT_EQ(sqluv_handle, handle) << "spared";
-      ClearTrace();
-      if (sqluvend_first) {  // sqluvint unloads, then loads afresh from discovery
-        EXPECT_EQ(StartSession(second), 0);
-        EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
-        EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
-      } else {  // sqluvend unloads after the backend ended the session
-        Lines expected = CallLines(tb::kEnd, 0, false);
-        const std::string u = "unInitializeFptrs(): ";
-        expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(handle),
-                                             u + "-----------Leaving, returning 1--------"});
-        EXPECT_EQ(EndSession(second), 0);
-        EXPECT_EQ(TraceLines(), expected);
-        EXPECT_TRUE(tb::TableEmpty());
-        EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
-      }
-      EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
-    });
-  }
+    }
+    // sqluvint unloads, then loads afresh from discovery.
+    ClearTrace();
+    EXPECT_EQ(StartSession(third), 0);
+    EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
+    EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
+    // sqluvend unloads after the backend ended the session.
+    Lines expected = CallLines(tb::kEnd, 0, false);
+    const std::string u = "unInitializeFptrs(): ";
+    expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(sqluv_handle),
+                                         u + "-----------Leaving, returning 1--------"});
+    ClearTrace();
+    EXPECT_EQ(EndSession(third), 0);
+    EXPECT_EQ(TraceLines(), expected);
+    EXPECT_TRUE(tb::TableEmpty());
+    EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
+    EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
+  });
 }
 
 TEST(SessionPrep, OpTypeNamesTheNineActionsByTheFirstCharacterAndNothingElse) {
