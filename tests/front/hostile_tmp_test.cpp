@@ -50,6 +50,8 @@ const Row kRows[] = {
     {"HardLinkToVictim", false, false, nullptr, {{{kTrace, Kind::kHardLink, Owner::kSelf, kVictim}}}},
     {"ForeignTraceFile", false, false, nullptr, {{{kTrace, Kind::kFile, Owner::kOther}}}},
     {"DirectoryAtTraceName", false, false, nullptr, {{{kTrace, Kind::kDirectory}}}},
+    {"OwnSymlinkToFifo", false, false, nullptr,
+     {{{"/tmp/fifo", Kind::kFifo}, {kTrace, Kind::kSymlink, Owner::kSelf, "/tmp/fifo"}}}},
     {"ForeignHoldMarker", true, false, kHold, {{kRootTrace, {kHold, Kind::kFile, Owner::kOther}}}},
     {"ForeignUnloadMarker", true, false, kUnload, {{kRootTrace, {kUnload, Kind::kFile, Owner::kOther}}}},
     {"ForeignSymlinkMarkerToRootsFile", true, false, kUnload,
