@@ -1,5 +1,5 @@
-// What the loaded recording backend (test_backend.cpp) received and how it
-// answers. Use the probes only while no load or unload runs.
+// What the loaded recording backend (test_backend.cpp) received and how it answers, and the library's table of
+// it. Use the probes only while no load or unload runs.
 #pragma once
 
 #include <dlfcn.h>
@@ -14,17 +14,16 @@
 
 namespace kelmar::test_backend {
 
-// The six entry points, in the order of the backend table.
+// In the order of the backend table.
 enum Entry : int { kInit, kGet, kPut, kEnd, kDel, kGetNextObj, kEntryCount };
 
-// One call as the backend received it.
 struct Call {
   Entry entry;
   sqlint32 action;      // sqluvend's first argument; 0 for the others
   const void* args[3];  // the pointer arguments, in order
+  bool operator==(const Call&) const = default;
 };
 
-// The backend's whole state, from its "kelmar_test_backend_state".
 struct BackendState {
   std::mutex mutex;
   std::condition_variable changed;  // a hold, or the calls waiting inside
@@ -64,6 +63,11 @@ inline bool AwaitWaiting(Entry entry, int count) {
   if (state == nullptr) return false;
   std::unique_lock lock(state->mutex);
   return state->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state->waiting[entry] >= count; });
+}
+
+inline bool TableEmpty() {
+  return sqluv_handle == nullptr && f_sqluvint == nullptr && f_sqluvget == nullptr && f_sqluvput == nullptr &&
+         f_sqluvend == nullptr && f_sqluvdel == nullptr && f_db2VendorGetNextObj == nullptr;
 }
 
 }  // namespace kelmar::test_backend

@@ -1,6 +1,5 @@
-// A stand-in for the Vorlan backend that records every call, answers as the test
-// chose and keeps calls of a held entry waiting inside (backend_probe.h). The
-// backends that lack an entry point are built from it with that entry renamed.
+// A stand-in for the Vorlan backend that records every call, answers as the test chose and keeps calls of a held
+// entry waiting inside (backend_probe.h). The backends lacking an entry point are built with that entry renamed.
 #include "backends/backend_probe.h"
 
 using namespace kelmar::test_backend;

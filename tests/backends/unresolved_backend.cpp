@@ -1,5 +1,4 @@
-// A backend that needs a function no library provides: with immediate
-// binding it cannot be loaded.
+// A backend that needs a function no library provides: with immediate binding it cannot be loaded.
 #include "kelmar/db2_vendor.h"
 
 extern "C" sqlint32 kelmar_test_function_nowhere();

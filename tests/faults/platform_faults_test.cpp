@@ -1,12 +1,9 @@
 // DB2 sessions while malloc, strdup, putenv, chdir, opendir, readdir or dlclose fail: the trace lines and
 // results of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <optional>
 
 #include "backends/backend_probe.h"
 #include "backends/session_fixture.h"
@@ -14,7 +11,6 @@
 #include "discovery/environment.h"
 #include "faults/wrapped_calls.h"
 #include "front/unload_markers.h"
-#include "loader/loader_test_support.h"
 
 namespace {
 
@@ -26,17 +22,12 @@ using wrapped::Call;
 std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
 
-std::optional<std::string> Env(const char* name) {
-  return std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
-}
-
 // Runs `body` with `call` failing after `pass` calls with `error`; the fault must strike.
 template <typename Body>
 void Striking(Call call, int pass, int error, Body body) {
   wrapped::FailAfter(call, pass, error);
   body();
-  EXPECT_TRUE(wrapped::Struck(call));
-  wrapped::DisarmAll();
+  EXPECT_TRUE(wrapped::Disarm(call));
 }
 
 // A session reached the backend exactly as DB2 called sqluvint; or it failed as DB2 is told, leaving nothing loaded.
@@ -44,23 +35,13 @@ void ExpectStarted(tb::Db2Session& session) {
   EXPECT_EQ(tb::StartSession(session), 0);
   const std::vector<tb::Call> calls = tb::ReceivedCalls();
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back().entry, tb::kInit);
-  EXPECT_EQ(std::to_array(calls.back().args), (std::array<const void*, 3>{&session.in, &session.out, &session.rc}));
+  EXPECT_EQ(calls.back(), (tb::Call{tb::kInit, 0, {&session.in, &session.out, &session.rc}}));
 }
 void ExpectFailed(tb::Db2Session& session) {
   session.rc.return_code = 0x5a5a5a5a;
   EXPECT_EQ(tb::StartSession(session), -1);
   EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
   EXPECT_TRUE(tb::TableEmpty());
-}
-
-// An installation the first-instance scan has to find: Instance002 and no Instance001, nothing in the environment.
-void InScan(const std::function<void()>& body) {
-  tb::InSession(tb::kComplete, [&](const std::string&) {
-    std::filesystem::rename("/tmp/reg/Vorlan/Instance001", "/tmp/reg/Vorlan/Instance002");
-    unsetenv("VORLAN_INST");
-    body();
-  });
 }
 
 TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan) {
@@ -80,17 +61,13 @@ TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan
       {Call::kReaddir64, EIO, not_found, {F(no_preferred)}},
   };
   for (const auto& c : cases) {
-    InScan([&] {
-      int before_the_instance = 0;
-      DIR* listing = opendir("/tmp/reg/Vorlan");
-      while (const dirent* entry = readdir(listing)) {
-        if (std::strcmp(entry->d_name, "Instance002") == 0) break;
-        ++before_the_instance;
-      }
-      closedir(listing);
+    // Only the scan can find Instance002, listed on tmpfs after "." and "..".
+    tb::InSession(tb::kComplete, [&](const std::string&) {
+      std::filesystem::rename("/tmp/reg/Vorlan/Instance001", "/tmp/reg/Vorlan/Instance002");
+      unsetenv("VORLAN_INST");
       const auto descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
       tb::Db2Session session;
-      Striking(c.call, c.call == Call::kReaddir64 ? before_the_instance : 0, c.error, [&] { ExpectFailed(session); });
+      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { ExpectFailed(session); });
       Lines base_dir = {B("-----------Entered--------"),
                         B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name.")},
             scan = {F("-----------Entered--------")};
@@ -101,10 +78,10 @@ TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan
       EXPECT_EQ(tb::LinesTagged("GetVorlanBaseDir"), base_dir);
       EXPECT_EQ(tb::LinesTagged("get_first_vorlan_instname"), scan);
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), descriptors) << "closed";
-      EXPECT_EQ(Env("VORLAN_INST"), std::nullopt);
-      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt) << "nothing after the failed step runs";
+      EXPECT_EQ(getenv("VORLAN_INST"), nullptr);
+      EXPECT_EQ(getenv("VORLAN_VM"), nullptr) << "nothing after the failed step runs";
       ExpectStarted(session);  // the next session scans again, exports the name and loads
-      EXPECT_EQ(Env("VORLAN_INST"), "Instance002");
+      EXPECT_STREQ(getenv("VORLAN_INST"), "Instance002");
     });
   }
 }
@@ -115,7 +92,7 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
       tb::Db2Session first, second;
       Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
       EXPECT_EQ(tb::TimesLogged(B("Set Environment variable VORLAN_VM (Instance001)")), 1u);
-      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
+      EXPECT_EQ(getenv("VORLAN_VM"), nullptr);
       EXPECT_STREQ(vorlan_vm, "Instance001");
       // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
       tb::WriteFile(kelmar::kUnloadMarker, "");
@@ -125,7 +102,7 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
       ExpectStarted(second);
       EXPECT_EQ(tb::TimesLogged(B("path for .properties is: /tmp/home")), 1u) << "discovery ran";
       for (const std::string& line : tb::TraceLines()) EXPECT_EQ(line.find("VORLAN_VM"), std::string::npos) << line;
-      EXPECT_EQ(Env("VORLAN_VM"), std::nullopt);
+      EXPECT_EQ(getenv("VORLAN_VM"), nullptr);
     });
   }
 }
@@ -170,15 +147,9 @@ TEST(PlatformFaults, DlcloseThatFailsLeavesTheBackendLoaded) {
   tb::InSession(tb::kWithoutEntry[tb::kGetNextObj], [](const std::string&) {
     for (int attempt = 0; attempt < 2; ++attempt) {
       tb::Db2Session session;
-      tb::ClearTrace();
       Striking(Call::kDlclose, 0, 0, [&] { ExpectFailed(session); });
-      const Lines lines = tb::LinesTagged("initializeFptrs()");
-      ASSERT_GE(lines.size(), 2u);
-      EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
-                (Lines{"initializeFptrs(): Entry point db2VendorGetNextObjpp not found, unloading.",
-                       "initializeFptrs(): -----------Leaving, returning 0--------"}));
-      EXPECT_EQ(tb::TimesLogged("sqluvint(): initializeFptrs() failed, returning error."), 1u);
     }
+    EXPECT_EQ(tb::TimesLogged("initializeFptrs(): Entry point db2VendorGetNextObjpp not found, unloading."), 2u);
   });
 }
 

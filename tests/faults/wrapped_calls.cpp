@@ -10,10 +10,10 @@
 
 namespace kelmar::wrapped_calls {
 
-// Atomics: a fault is armed and read on whatever thread the case uses.
+// Atomics: a fault is armed and read on whatever thread the case uses. A negative pass count: disarmed.
 struct Fault {
-  std::atomic<bool> armed{false}, struck{false};
-  std::atomic<int> pass{0}, error{0};
+  std::atomic<int> pass{-1}, error{0};
+  std::atomic<bool> struck{false};
 };
 static std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
 static Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
@@ -21,8 +21,7 @@ static Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
 // True, with errno set, when this call is the one to fail.
 static bool Strikes(Call call) {
   Fault& fault = Of(call);
-  if (!fault.armed.load() || fault.pass.fetch_sub(1) > 0) return false;
-  fault.armed.store(false);
+  if (fault.pass.load() < 0 || fault.pass.fetch_sub(1) > 0) return false;
   fault.struck.store(true);
   errno = fault.error.load();
   return true;
@@ -30,15 +29,14 @@ static bool Strikes(Call call) {
 
 void FailAfter(Call call, int pass, int error) {
   Fault& fault = Of(call);
-  fault.pass.store(pass);
   fault.error.store(error);
   fault.struck.store(false);
-  fault.armed.store(true);
+  fault.pass.store(pass);
 }
 
-bool Struck(Call call) { return Of(call).struck.load(); }
-void DisarmAll() {
-  for (Fault& fault : faults) fault.armed.store(false);
+bool Disarm(Call call) {
+  Of(call).pass.store(-1);
+  return Of(call).struck.load();
 }
 
 }  // namespace kelmar::wrapped_calls

@@ -9,8 +9,7 @@ enum class Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kDlcl
 // kDlcloseFailure's reason for dlerror; a putenv armed with error 0 claims success without touching the
 // environment); later calls pass through again.
 void FailAfter(Call call, int pass, int error);
-bool Struck(Call call);
-void DisarmAll();
+bool Disarm(Call call);  // whether it struck
 
 inline constexpr const char* kDlcloseFailure = "/nonexistent/kelmar-dlclose-fault.so";
 

@@ -1,5 +1,4 @@
-// DB2 sessions on threads of one process: one load, calls side by side, and an unload marker that waits for
-// calls inside the backend and for open sessions.
+// DB2 sessions on threads of one process: one load, calls side by side, an unload waiting for calls and sessions.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -16,7 +15,7 @@ using namespace kelmar::testbed;
 
 const std::string kInUse = "------libXjKelmar.so is in use, not going to unload it --------";
 
-// Runs `call` for every session at once, each on a thread of its own; their results.
+// Runs `call` for every session at once, each on a thread of its own.
 std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::function<sqlint32(Db2Session&)>& call) {
   std::vector<sqlint32> results(sessions.size(), -2);
   std::vector<std::jthread> threads;
@@ -44,7 +43,7 @@ TEST(Concurrency, FirstSessionsLoadOnceAndTheirCallsRunSideBySide) {
 
 TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
   InSession(tb::kComplete, [](const std::string&) {
-    Db2Session deleting('M'), first, second, refused;
+    Db2Session deleting('M'), first, refused;
     ASSERT_EQ(sqluvdel(&deleting.in, &deleting.out, &deleting.rc), 0);
     void* const handle = sqluv_handle;
     WriteFile(kelmar::kUnloadMarker, "");
@@ -57,20 +56,15 @@ TEST(Concurrency, UnloadMarkerWaitsUntilNobodyIsInsideAndNoSessionIsOpen) {
     EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 1u);
     tb::Release(tb::kDel);
     inside.join();
-    // Nobody inside, but the first session is open: another session's start and end leave the backend loaded,
-    // and so does a start the backend refused.
+    // Nobody inside, but the first session is open: a start leaves the backend loaded, and when the backend
+    // refuses it, that session does not count as open.
     ClearTrace();
-    EXPECT_EQ(StartSession(second), 0);
-    EXPECT_EQ(EndSession(second), 0);
     tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
     EXPECT_EQ(StartSession(refused), SQLUV_INIT_FAILED);
-    EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 2u);
-    EXPECT_EQ(TimesLogged("sqluvend(): " + kInUse), 1u);
+    EXPECT_EQ(TimesLogged("sqluvint(): " + kInUse), 1u);
     EXPECT_EQ(sqluv_handle, handle);
     // The last open session ends: now the marker unloads.
-    ClearTrace();
     EXPECT_EQ(EndSession(first), 0);
-    EXPECT_EQ(TimesLogged("sqluvend(): " + kInUse), 0u);
     EXPECT_EQ(sqluv_handle, nullptr);
   });
 }

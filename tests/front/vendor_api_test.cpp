@@ -15,7 +15,6 @@
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "loader/backend_table.h"
-#include "loader/loader_test_support.h"
 #include "testbed/db2_session.h"
 
 namespace {
@@ -29,18 +28,18 @@ const std::string kKeepLoaded =
     "------/tmp/debugDB2_nounload exists, not going to unload libXjKelmar.so if it has been loaded --------";
 const std::string kEntered = "-----------Entered--------";
 
-// Calls the exported function of `entry` as DB2 would; `passed` gets the arguments it hands on.
-sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, std::array<const void*, 3>& passed) {
+// Calls the exported function of `entry` as DB2 would; `sent` gets the call the backend should receive.
+sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, tb::Call& sent) {
   static Data data;
   static db2VendorQueryInfo query;
   void* const cb = s.out.pVendorCB;
   switch (entry) {
-    case tb::kInit: passed = {&s.in, &s.out, &s.rc}; return sqluvint(&s.in, &s.out, &s.rc);
-    case tb::kGet: passed = {cb, &data, &s.rc}; return sqluvget(cb, &data, &s.rc);
-    case tb::kPut: passed = {cb, &data, &s.rc}; return sqluvput(cb, &data, &s.rc);
-    case tb::kEnd: passed = {cb, &s.out, &s.rc}; return sqluvend(action, cb, &s.out, &s.rc);
-    case tb::kDel: passed = {&s.in, &s.out, &s.rc}; return sqluvdel(&s.in, &s.out, &s.rc);
-    default: passed = {cb, &query, &s.rc}; return db2VendorGetNextObj(cb, &query, &s.rc);
+    case tb::kInit: sent = {entry, 0, {&s.in, &s.out, &s.rc}}; return sqluvint(&s.in, &s.out, &s.rc);
+    case tb::kGet: sent = {entry, 0, {cb, &data, &s.rc}}; return sqluvget(cb, &data, &s.rc);
+    case tb::kPut: sent = {entry, 0, {cb, &data, &s.rc}}; return sqluvput(cb, &data, &s.rc);
+    case tb::kEnd: sent = {entry, action, {cb, &s.out, &s.rc}}; return sqluvend(action, cb, &s.out, &s.rc);
+    case tb::kDel: sent = {entry, 0, {&s.in, &s.out, &s.rc}}; return sqluvdel(&s.in, &s.out, &s.rc);
+    default: sent = {entry, 0, {cb, &query, &s.rc}}; return db2VendorGetNextObj(cb, &query, &s.rc);
   }
 }
 
@@ -48,11 +47,10 @@ sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, std::arra
 // "/tmp/debugDB2_nounload" spares every marker check (`spared`) or no marker is there.
 Lines CallLines(tb::Entry entry, sqlint32 result, bool spared = true) {
   const std::string t = kTags[entry] + ": ", name = kelmar::kBackendEntryNames[entry];
-  const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------";
-  const std::string action = t + "...opType: SQLUV_READ";
+  const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------", op = "...opType: SQLUV_READ";
   Lines lines = {t + kEntered};
-  if (entry == tb::kInit) lines = {t + kEntered, action, hold, t + "-----------XJREG= [/tmp/reg]"};
-  if (entry == tb::kDel) lines = {hold, t + kEntered, action, t + "-----------XJREG= [/tmp/reg]"};
+  if (entry == tb::kInit) lines = {t + kEntered, t + op, hold, t + "-----------XJREG= [/tmp/reg]"};
+  if (entry == tb::kDel) lines = {hold, t + kEntered, t + op, t + "-----------XJREG= [/tmp/reg]"};
   if (entry == tb::kInit && spared) lines.push_back(t + kKeepLoaded);
   lines.push_back(t + "sqluv_handle is:" + Shown(sqluv_handle) + ", f_" + name.substr(0, name.size() - 2) + " is " +
                   Shown(dlsym(sqluv_handle, name.c_str())));
@@ -103,8 +101,8 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     for (const tb::Entry entry : {tb::kGet, tb::kPut, tb::kEnd, tb::kGetNextObj}) {
       const std::string t = kTags[entry] + ": ";
       ClearTrace();
-      std::array<const void*, 3> passed{};
-      EXPECT_EQ(CallExported(entry, session, SQLUV_COMMIT, passed), -1);
+      tb::Call sent{};
+      EXPECT_EQ(CallExported(entry, session, SQLUV_COMMIT, sent), -1);
       EXPECT_EQ(TraceLines(), (Lines{t + kEntered, t + "sqluv_handle or function pointer is NULL, returning error.",
                                      t + "-----------Leaving, returning -1--------"}));
     }
@@ -125,8 +123,7 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     EXPECT_EQ(TimesLogged("GetVorlanBaseDir: path for .properties is: /tmp/home"), 1u);
 
     // Every later call, sqluvint included, is exactly the call of the loaded backend: no second load.
-    int vendor_control_block = 0;
-    session.out.pVendorCB = &vendor_control_block;
+    session.out.pVendorCB = &session;
     const sqlint32 results[] = {SQLUV_ENDOFMEDIA, -123456, INT_MIN, INT_MAX}, actions[] = {SQLUV_ABORT, -7, INT_MIN,
                                                                                            INT_MAX};
     std::size_t received = 1;
@@ -137,15 +134,13 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
         tb::SetResult(entry, results[i]);
         ClearTrace();
         session.rc.return_code = 1234;
-        std::array<const void*, 3> passed{};
-        EXPECT_EQ(CallExported(entry, session, actions[i], passed), results[i]);
+        tb::Call sent{};
+        EXPECT_EQ(CallExported(entry, session, actions[i], sent), results[i]);
         EXPECT_EQ(session.rc.return_code, 1234);
         EXPECT_EQ(TraceLines(), CallLines(entry, results[i]));
         const std::vector<tb::Call> calls = tb::ReceivedCalls();
         ASSERT_EQ(calls.size(), ++received);
-        EXPECT_EQ(calls.back().entry, entry);
-        EXPECT_EQ(calls.back().action, entry == tb::kEnd ? actions[i] : 0);
-        EXPECT_EQ(std::to_array(calls.back().args), passed);
+        EXPECT_EQ(calls.back(), sent);
       }
     }
   });
@@ -224,38 +219,37 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
 }
 
 TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
-  for (const bool sqluvend_first : {true, false}) {
-    SCOPED_TRACE(sqluvend_first ? "sqluvend checks first" : "sqluvint checks first");
-    InSession(tb::kComplete, [&](const std::string& base) {
-      Db2Session first('R'), second('R');
-      ASSERT_EQ(StartSession(first), 0);
-      ASSERT_EQ(sqluvend_first ? 0 : EndSession(first), 0);
+  InSession(tb::kComplete, [](const std::string& base) {
+    Db2Session first('R'), second('R'), third('R');
+    ASSERT_EQ(StartSession(first), 0);
+    ASSERT_EQ(EndSession(first), 0);
+    WriteFile(kelmar::kUnloadMarker, "");
+    void* const handle = sqluv_handle;
+    for (const bool start : {true, false}) {  // a check by sqluvint, then one by sqluvend
       WriteFile(kelmar::kKeepLoadedMarker, "");
-      WriteFile(kelmar::kUnloadMarker, "");
-      void* const handle = sqluv_handle;
       ClearTrace();
-      EXPECT_EQ(sqluvend_first ? EndSession(first) : StartSession(second), 0);
-      EXPECT_EQ(TimesLogged((sqluvend_first ? "sqluvend(): " : "sqluvint(): ") + kKeepLoaded), 1u);
+      EXPECT_EQ(start ? StartSession(second) : EndSession(second), 0);
+      EXPECT_EQ(TimesLogged((start ? "sqluvint(): " : "sqluvend(): ") + kKeepLoaded), 1u);
       EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
       EXPECT_EQ(sqluv_handle, handle) << "spared";
-      ClearTrace();
-      if (sqluvend_first) {  // sqluvint unloads, then loads afresh from discovery
-        EXPECT_EQ(StartSession(second), 0);
-        EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
-        EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
-      } else {  // sqluvend unloads after the backend ended the session
-        Lines expected = CallLines(tb::kEnd, 0, false);
-        const std::string u = "unInitializeFptrs(): ";
-        expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(handle),
-                                             u + "-----------Leaving, returning 1--------"});
-        EXPECT_EQ(EndSession(second), 0);
-        EXPECT_EQ(TraceLines(), expected);
-        EXPECT_TRUE(tb::TableEmpty());
-        EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
-      }
-      EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
-    });
-  }
+    }
+    // sqluvint unloads, then loads afresh from discovery.
+    ClearTrace();
+    EXPECT_EQ(StartSession(third), 0);
+    EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
+    EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
+    // sqluvend unloads after the backend ended the session.
+    Lines expected = CallLines(tb::kEnd, 0, false);
+    const std::string u = "unInitializeFptrs(): ";
+    expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(sqluv_handle),
+                                         u + "-----------Leaving, returning 1--------"});
+    ClearTrace();
+    EXPECT_EQ(EndSession(third), 0);
+    EXPECT_EQ(TraceLines(), expected);
+    EXPECT_TRUE(tb::TableEmpty());
+    EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
+    EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
+  });
 }
 
 TEST(SessionPrep, OpTypeNamesTheNineActionsByTheFirstCharacterAndNothingElse) {

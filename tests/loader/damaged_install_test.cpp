@@ -10,7 +10,6 @@
 #include "backends/test_backend_paths.h"
 #include "front/unload_markers.h"
 #include "host_test_support.h"
-#include "loader/loader_test_support.h"
 #include "testbed/db2_session.h"
 
 namespace {
@@ -22,7 +21,6 @@ using namespace kelmar::testing;
 const std::string kLibrary = std::string(kHome) + "/Base/libXjKelmar.so";
 const std::string kProperties = std::string(kRegistryRoot) + "/Vorlan/" + kInstance + "/Base/.properties";
 
-// Puts what `make` makes in the place of `path`.
 void Replace(const std::string& path, int (*make)(const char*)) {
   ASSERT_EQ(unlink(path.c_str()), 0);
   ASSERT_EQ(make(path.c_str()), 0) << path;
@@ -31,7 +29,6 @@ int Fifo(const char* path) { return mkfifo(path, 0755); }
 std::string Check() { return RunProgram({KELMAR_CHECK_PROGRAM}).out; }
 sqlint32 End(Db2Session& s, sqlint32 action) { return sqluvend(action, &s, &s.out, &s.rc); }
 
-// Installs `backend` with the trace on and the unload marker present.
 void InstallUnloading(const char* backend) {
   alarm(30);
   InstallBackend(backend);
@@ -44,6 +41,9 @@ TEST(DamagedFiles, FailTheLoadWithTheirReason) {
   const Damage damages[] = {
       {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 100), 0); }, false, "file is cut short: program headers end at "},
       {[] { EXPECT_EQ(truncate(kLibrary.c_str(), 4096), 0); }, false, "file is cut short: segment "},
+      // No program header: one read past the table would find the file's end.
+      {[] { WriteFile(kLibrary, ReadFile(kLibrary).substr(0, 56) + std::string(8, '\0'), 0755); }, false,
+       kLibrary + ": object file has no loadable segments"},
       {[] { Replace(kLibrary, Fifo); }, false, "not a regular file"},
       {[] { Replace(kLibrary, [](const char* p) { return mkdir(p, 0755); }); }, false, "not a regular file"},
       {[] { Replace(kProperties, [](const char* p) { return symlink("/dev/zero", p); }); }, true,
@@ -84,25 +84,19 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
 
 // Two sessions are open under the unload marker when the event comes; the backend stays until the last ends.
 TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
-  const auto end_answered = [](sqlint32 action, sqlint32 answer) {
-    return [=](Db2Session& second) {
-      tb::SetResult(tb::kEnd, answer);
-      EXPECT_EQ(End(second, action), answer);
-      tb::SetResult(tb::kEnd, SQLUV_OK);
-    };
+  // The backend's answer to the ends during the event, and the event.
+  const std::pair<sqlint32, std::function<void(Db2Session&)>> events[] = {
+      {SQLUV_INV_ACTION, [](Db2Session& second) { End(second, 7); }},
+      {SQLUV_COMMIT_FAILED, [](Db2Session& second) { End(second, SQLUV_COMMIT); }},  // DB2 aborts next
+      {SQLUV_OK, [](Db2Session&) { Db2Session stray; End(stray, SQLUV_COMMIT); }},
+      {SQLUV_OK, [](Db2Session&) {
+         Db2Session failed;
+         tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
+         EXPECT_EQ(StartSession(failed), SQLUV_INIT_FAILED);
+         EXPECT_EQ(End(failed, SQLUV_ABORT), SQLUV_OK);
+       }},
   };
-  const std::function<void(Db2Session&)> events[] = {
-      end_answered(7, SQLUV_INV_ACTION),
-      end_answered(SQLUV_COMMIT, SQLUV_COMMIT_FAILED),  // DB2 aborts next
-      [](Db2Session&) { Db2Session stray; End(stray, SQLUV_COMMIT); },
-      [](Db2Session&) {
-        Db2Session failed;
-        tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
-        EXPECT_EQ(StartSession(failed), SQLUV_INIT_FAILED);
-        EXPECT_EQ(End(failed, SQLUV_ABORT), SQLUV_OK);
-      },
-  };
-  for (const auto& event : events) {
+  for (const auto& e : events) {
     RunIsolated([&] {
       InstallUnloading(tb::kComplete);
       Db2Session first, second;
@@ -110,7 +104,9 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
       second.out.pVendorCB = &second;
       ASSERT_EQ(StartSession(first), 0);
       ASSERT_EQ(StartSession(second), 0);
-      event(second);
+      tb::SetResult(tb::kEnd, e.first);
+      e.second(second);
+      tb::SetResult(tb::kEnd, SQLUV_OK);
       EXPECT_EQ(End(first, SQLUV_COMMIT), SQLUV_OK);
       EXPECT_NE(sqluv_handle, nullptr);
       EXPECT_EQ(TimesLogged("sqluvend(): ------libXjKelmar.so is in use, not going to unload it --------"), 2u);
@@ -118,6 +114,20 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
       EXPECT_TRUE(tb::TableEmpty());
     });
   }
+}
+
+// Beyond the 1024 sessions the library tracks, an end cannot be told from a stray one: the backend stays for good.
+TEST(UnrulyBackend, AnUntrackedSessionKeepsTheBackendLoaded) {
+  RunIsolated([] {
+    InstallUnloading(tb::kComplete);
+    std::vector<Db2Session> sessions(1025);
+    for (Db2Session& s : sessions) {
+      s.out.pVendorCB = &s;
+      ASSERT_EQ(StartSession(s), 0);
+    }
+    for (Db2Session& s : sessions) EXPECT_EQ(End(s, SQLUV_COMMIT), SQLUV_OK);
+    EXPECT_NE(sqluv_handle, nullptr);
+  });
 }
 
 // The file is replaced between two sessions as an upgrade replaces it; the recording backend runs afterwards:

@@ -67,8 +67,7 @@ inline Lines LinesTagged(const std::string& tag) {
 }
 
 inline std::size_t TimesLogged(const std::string& line) {
-  const Lines lines = TraceLines();
-  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+  return static_cast<std::size_t>(std::ranges::count(TraceLines(), line));
 }
 
 inline std::string Shown(const void* pointer) {
