@@ -10,24 +10,24 @@ namespace {
 
 using Names = std::multiset<std::string>;
 
-// readelf's output for `option`, one entry per line.
-std::vector<std::string> Readelf(const char* option) {
-  std::vector<std::string> lines;
-  FILE* pipe = popen((std::string("readelf -W ") + option + " '" + KELMAR_SHARED_LIBRARY + "'").c_str(), "r");
-  for (char line[4096]; pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;) lines.push_back(line);
-  if (pipe != nullptr) pclose(pipe);
-  return lines;
-}
-
 TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   std::map<std::string, Names> dynamic;  // "(NEEDED)" -> "Shared library: [libc.so.6]", ...
-  for (const std::string& line : Readelf("-d")) {
+  std::set<std::string> defined;
+  FILE* pipe = popen((std::string("readelf -W -d --dyn-syms '") + KELMAR_SHARED_LIBRARY + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  for (char line[4096]; std::fgets(line, sizeof line, pipe) != nullptr;) {
     std::istringstream fields(line);
-    std::string address, tag, value;
-    if (!(fields >> address >> tag) || !tag.starts_with('(')) continue;
-    std::getline(fields >> std::ws, value);
-    dynamic[tag].insert(value);
+    std::string first, second, value, type, bind, vis, ndx, name;
+    if (!(fields >> first >> second)) continue;
+    if (second.starts_with('(')) {
+      std::getline(fields >> std::ws, value);
+      dynamic[second].insert(value);
+    } else if (first.back() == ':' && (fields >> value >> type >> bind >> vis >> ndx >> name) && ndx != "UND" &&
+               ndx != "Ndx" && bind != "LOCAL") {
+      defined.insert(name.substr(0, name.find('@')));
+    }
   }
+  pclose(pipe);
   EXPECT_EQ(dynamic["(RPATH)"], Names{"Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]"});
   EXPECT_EQ(dynamic["(RUNPATH)"], Names{});
   EXPECT_EQ(dynamic["(NEEDED)"], (Names{"Shared library: [libc.so.6]", "Shared library: [libdl.so.2]",
@@ -44,15 +44,6 @@ TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   }
 #endif
   // Exactly the vendor interface, its helpers and the backend table are defined for others.
-  std::set<std::string> defined;
-  for (const std::string& line : Readelf("--dyn-syms")) {
-    std::istringstream fields(line);
-    std::string num, value, size, type, bind, vis, ndx, name;
-    if ((fields >> num >> value >> size >> type >> bind >> vis >> ndx >> name) && num.back() == ':' &&
-        ndx != "UND" && ndx != "Ndx" && bind != "LOCAL") {
-      defined.insert(name.substr(0, name.find('@')));
-    }
-  }
   EXPECT_EQ(defined, (std::set<std::string>{"sqluvint", "sqluvget", "sqluvput", "sqluvend", "sqluvdel",
                                             "db2VendorGetNextObj", "db2VendorQueryApiVersion", "get_reg_value",
                                             "get_first_vorlan_instname", "sqluv_handle", "f_sqluvint", "f_sqluvget",
