@@ -21,9 +21,8 @@ ProgramRun RunProgram(const std::vector<std::string>& argv) {
     return run;
   }
   const std::string paths[] = {std::string(dir) + "/out", std::string(dir) + "/err"};
-  std::vector<std::string> strings = argv;
-  std::vector<char*> pointers;
-  for (std::string& arg : strings) pointers.push_back(arg.data());
+  std::vector<char*> pointers;  // posix_spawn does not change them
+  for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
   pointers.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
