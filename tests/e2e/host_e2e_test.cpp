@@ -1,5 +1,12 @@
-// DB2 sessions end to end: kelmar-host driving libkelmar.so, which finds the
-// installation and forwards to the sample backend.
+// DB2 sessions end to end: kelmar-host driving libkelmar.so, which finds the installation and forwards to the
+// sample backend. Backup data stays whole: what is stored comes back byte for byte or not at all, nothing stored
+// is replaced, and a failed run says what failed in one line and leaves nothing behind.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
 #include "host_test_support.h"
 
 namespace {
@@ -8,8 +15,22 @@ using namespace kelmar::testbed;
 using namespace kelmar::testing;
 
 constexpr const char* kUnloadMarker = "/tmp/xj_unloadLibXjKelmar";
+constexpr const char* kStore = "/tmp/home1/store";
+constexpr const char* kTimestamp = "20261205141541";
 constexpr auto npos = std::string::npos;
 
+// kelmar-host on libkelmar.so, with Instance001 (the instance found without options) and Instance002 of the sample
+// backend keeping their objects in /tmp/home1/store and /tmp/home2/store.
+ProgramRun Host(Names args) {
+  args.insert(args.begin(), {KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY});
+  return RunProgram(args);
+}
+void InstallVorlan() {
+  const RegistryTree tree("/tmp/reg");
+  tree.Export();
+  tree.Install("Instance001", "/tmp/home1", KELMAR_SAMPLE_BACKEND);
+  tree.Install("Instance002", "/tmp/home2", KELMAR_SAMPLE_BACKEND);
+}
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
 // What the trace tells about the backend's loads and unloads and the sessions open meanwhile.
@@ -47,18 +68,16 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       if (c.unload_marker) WriteFile(kUnloadMarker, "");
       if (c.keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
       const bool unloads = c.unload_marker && !c.keep_loaded;
-      EnableTrace();
       const Names options = {"--options", "XjInstanceName=Instance002"};
       for (Names run : {Names{"backup", "--input", "/tmp/image"}, Names{"restore", "--output", "/tmp/restored"}}) {
-        run.insert(run.end(), {"--timestamp", "20261205141541", "--sessions", std::to_string(c.sessions),
+        run.insert(run.end(), {"--timestamp", kTimestamp, "--sessions", std::to_string(c.sessions),
                                "--buffer-size", "65536", options[0], options[1]});
         ClearTrace();
         ExpectOk(Host(run));
         const Story story = ReadStory();
-        EXPECT_EQ(story.peak, c.sessions);
-        EXPECT_EQ(story.unloads_while_open, 0);
-        EXPECT_EQ(story.unloads >= 1, unloads) << "the last session to end unloads";
-        if (!unloads) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
+        // The last session to end unloads; otherwise the sessions of one process share one load.
+        EXPECT_EQ(std::tuple(story.peak, story.unloads_while_open, story.unloads >= 1, unloads || story.loads == 1),
+                  std::tuple(c.sessions, 0, unloads, true));
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
@@ -85,6 +104,154 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
       const std::string logs = Host({"query-logs"}).out;
       EXPECT_TRUE(logs.find("total: 2 objects") != npos && logs.find("S0000002.LOG") == npos) << logs;
+    });
+  }
+}
+
+Names Backup(const std::string& input, int sessions = 3) {
+  return {"backup", "--input", input, "--timestamp", kTimestamp, "--sessions", std::to_string(sessions),
+          "--buffer-size", "4096"};
+}
+
+Names Restore(const std::string& output, const char* sessions = "3") {
+  return {"restore", "--output", output, "--timestamp", kTimestamp, "--sessions", sessions};
+}
+
+// A restore into `output`, which must give `expected`, or fail with exit status 1 when `expected` is empty.
+void ExpectRestore(const std::string& expected, const std::string& output = "/tmp/w/out") {
+  const ProgramRun run = Host(Restore(output));
+  EXPECT_EQ(run.status, expected.empty() ? 1 : 0) << run.err;
+  EXPECT_TRUE(expected.empty() || ReadFile(output) == expected) << output << " differs";
+}
+
+// A run that fails with `status` and one line holding `message`, and changes nothing in /tmp/w.
+void ExpectFailure(const Names& args, int status, const std::string& message) {
+  const Names before = Listing("/tmp/w");
+  const ProgramRun run = Host(args);
+  EXPECT_EQ(run.status, status);
+  EXPECT_NE(run.err.find(message), npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(Listing("/tmp/w"), before) << "no output, no leftovers";
+}
+
+std::string Part(int sequence) {
+  return std::string(kStore) + "/image.db2inst1.SAMPLE.0." + kTimestamp + "." + std::to_string(sequence);
+}
+
+// Runs `command` (kelmar-host on libkelmar.so is $0 $1) and stops it once a hidden file in `dir` has grown.
+int Interrupted(const std::string& command, const std::string& dir) {
+  const std::string script = "\"$0\" --library \"$1\" " + command + " & for i in $(seq 500); do [ -n \"$(find " +
+                             dir + " -name '.*' -size +1)\" ] && break; sleep 0.01; done; kill -TERM $!; wait $!";
+  return RunProgram({"/bin/sh", "-c", script, KELMAR_HOST_PROGRAM, KELMAR_SHARED_LIBRARY}).status;
+}
+
+// A (and B) are images that differ in every part.
+const std::string kA = PatternBytes(40000, 1), kB = PatternBytes(30000, 2);
+
+TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"same timestamp, one after the other; the clock's, twice in one second", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         ExpectFailure(Backup("/tmp/w/b", 2), 1, "the store already holds an image taken at 20261205141541 (3 parts)");
+         ExpectRestore(kA);
+         for (int run = 0; run < 2; ++run) ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
+         EXPECT_NE(Host({"query-images"}).out.find("total: 5 objects"), npos);
+       }},
+      {"same timestamp, at once", [] {
+         ProgramRun runs[2];
+         std::thread other([&] { runs[1] = Host(Backup("/tmp/w/b")); });
+         runs[0] = Host(Backup("/tmp/w/a"));
+         other.join();
+         ASSERT_EQ(runs[0].status + runs[1].status, 1) << "one stores, one is refused";
+         // Refused at its first commit, or before any data when the other one was done already.
+         const std::string& refusal = (runs[0].status == 0 ? runs[1] : runs[0]).err;
+         EXPECT_TRUE(refusal.find("\"object already exists\"") != npos || refusal.find("already holds") != npos)
+             << refusal;
+         ExpectRestore(runs[0].status == 0 ? kA : kB);
+       }},
+      {"a commit fails in one session", [] {
+         ExpectOk(Host(Backup("/tmp/w/b")));
+         unlink(Part(1).c_str());
+         unlink(Part(2).c_str());
+         ExpectFailure(Backup("/tmp/w/a"), 1, "\"object already exists\"; deleted the parts it had committed: 1, 2");
+         EXPECT_EQ(Listing(kStore), Names{Part(3).substr(strlen(kStore) + 1)});
+         EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
+         ExpectRestore("");
+       }},
+      {"a part is damaged", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         std::string part = ReadFile(Part(2));
+         part[100] ^= 1;
+         WriteFile(Part(2), part);
+         ExpectRestore("");
+       }},
+      {"relative paths", [] {
+         ASSERT_EQ(chdir("/tmp/w"), 0);
+         EXPECT_EQ(Host({"backup", "--input", "a", "--timestamp", kTimestamp, "--sessions", "3", "--progress"})
+                       .err.rfind("backup: 40000 bytes (0.0 MiB) in ", 0), 0u) << "the totals line";
+         EXPECT_EQ(Host({"archive", "b"}).status, 0);
+         ExpectFailure({"archive", "b"}, 1, "the store already holds log file b");
+         MakeDirs("/tmp/w/od");
+         EXPECT_EQ(Host({"retrieve", "--output-dir", "od", "b"}).status, 0);
+         EXPECT_TRUE(ReadFile("/tmp/w/od/b") == kB);
+         ExpectRestore(kA, "out");
+       }},
+      {"outputs that are not regular files", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         EXPECT_EQ(Host(Restore("/dev/null")).status, 0);
+         struct stat status {};
+         EXPECT_TRUE(stat("/dev/null", &status) == 0 && S_ISCHR(status.st_mode));
+         ASSERT_EQ(symlink("/tmp/w/b", "/tmp/w/link"), 0);
+         ExpectRestore(kA, "/tmp/w/link");
+         EXPECT_TRUE(ReadFile("/tmp/w/b") == kA) << "the link's target holds the image";
+         ExpectFailure(Restore("/tmp/w"), 1,
+                       "/tmp/w is neither a regular file, a character device nor a pipe: not replaced");
+       }},
+      {"interrupted restore and backup, once their data has begun to arrive", [] {
+         WriteFile("/tmp/w/big", std::string(32 << 20, 'x'));
+         ExpectOk(Host(Backup("/tmp/w/big")));
+         EXPECT_EQ(Interrupted(std::string("restore --output /tmp/w/out --sessions 3 --buffer-size 512 --timestamp ") +
+                                   kTimestamp, "/tmp/w"), 128 + SIGTERM);
+         EXPECT_EQ(Interrupted("backup --input /tmp/w/big --buffer-size 512", kStore), 128 + SIGTERM);
+         EXPECT_EQ(Listing(kStore).size(), 3u) << "only the first backup's parts";
+       }},
+      {"refusals by the library, the backend and the tool", [] {
+         ExpectFailure({"backup", "--input", "/tmp/w/a", "--options", "XjInstanceName=Instance009"}, 1,
+                       "kelmar-host: backup failed: looking into the store: sqluvint returned -1, return code "
+                       "SQLUV_INIT_FAILED (11); run kelmar-check with the same options, or switch the trace on "
+                       "(/tmp/libkelmar.log)\n");
+         // The backend's refusal, forwarded.
+         ExpectFailure({"backup", "--input", "/tmp/w/a", "--db", "../x"}, 1,
+                       "kelmar-host: backup failed: looking into the store: sqluvint returned SQLUV_INIT_FAILED (11): "
+                       "\"invalid database name\"; run kelmar-check");
+         ExpectFailure(Restore("/tmp/w/out", "1"), 1, "kelmar-host: restore failed: session 1: sqluvint returned "
+                                                      "SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n");
+         ExpectOk(Host(Backup("/tmp/w/a", 2)));
+         ExpectFailure(Restore("/tmp/w/out", "1"), 1,
+                       "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 "
+                       "exists): restore it with as many sessions as its backup had\n");
+         ExpectFailure({"backup", "--input", "/tmp/w/missing"}, 2,
+                       "kelmar-host: backup failed: cannot open input file /tmp/w/missing: No such file or "
+                       "directory\n");
+         ExpectFailure({"query-logs", "--record", "vmName=Instance0000000001"}, 2,  // 18 characters
+                       "kelmar-host: value for options record field vmName must be at most 17 characters");
+         ExpectFailure({"--library", "/nowhere/libkelmar.so", "query-logs"}, 3,
+                       "kelmar-host: cannot load /nowhere/libkelmar.so: ");
+       }},
+  };
+  for (const auto& [name, act] : cases) {
+    SCOPED_TRACE(name);
+    const std::function<void()>& body = act;
+    RunIsolated([&] {
+      InstallVorlan();
+      MakeDirs("/tmp/w");
+      WriteFile("/tmp/w/a", kA);
+      WriteFile("/tmp/w/b", kB);
+      body();
+      // Nothing hidden anywhere: no part of a restore, no object the store did not commit.
+      for (const char* dir : {"/tmp/w", kStore}) {
+        for (const std::string& entry : Listing(dir)) EXPECT_NE(entry[0], '.') << dir << "/" << entry;
+      }
     });
   }
 }

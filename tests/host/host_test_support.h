@@ -44,20 +44,5 @@ inline host::HostCommand Command(const Names& args) {
   return parsed.command;
 }
 
-#ifdef KELMAR_SHARED_LIBRARY
-// kelmar-host on libkelmar.so, with Instance001 (the instance found without options) and Instance002 of
-// the sample backend keeping their objects in /tmp/home1/store and /tmp/home2/store.
-inline testbed::ProgramRun Host(Names args) {
-  args.insert(args.begin(), {KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY});
-  return testbed::RunProgram(args);
-}
-
-inline void InstallVorlan() {
-  const testbed::RegistryTree tree("/tmp/reg");
-  tree.Export();
-  tree.Install("Instance001", "/tmp/home1", KELMAR_SAMPLE_BACKEND);
-  tree.Install("Instance002", "/tmp/home2", KELMAR_SAMPLE_BACKEND);
-}
-#endif
 
 }  // namespace kelmar::testing
