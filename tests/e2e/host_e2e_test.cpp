@@ -34,9 +34,7 @@ void InstallVorlan() {
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
 // What the trace tells about the backend's loads and unloads and the sessions open meanwhile.
-struct Story {
-  int loads = 0, unloads = 0, unloads_while_open = 0, peak = 0;  // peak: the most sessions open at once
-};
+struct Story { int loads = 0, unloads = 0, unloads_while_open = 0, peak = 0; };  // peak: the most open at once
 Story ReadStory() {
   Story story;
   int open = 0;

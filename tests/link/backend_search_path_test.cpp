@@ -13,10 +13,9 @@ namespace {
 namespace tb = kelmar::test_backend;
 
 TEST(BackendSearchPath, LibrariesBesideTheBackendNeedItsOwnOrigin) {
-  // The backend answers sqluvint with its neighbour's 42 when it loads.
-  for (const auto& [backend, answer] : std::to_array<std::pair<const char*, int>>(
-           {{tb::kNeedsBeside, -1}, {tb::kNeedsBesideWithOrigin, 42}})) {
-    tb::InSession(backend, [&, result = answer](const std::string& base) {
+  for (const char* backend : {tb::kNeedsBeside, tb::kNeedsBesideWithOrigin}) {
+    const int result = backend == tb::kNeedsBeside ? -1 : 42;  // the neighbour's answer, once it loads
+    tb::InSession(backend, [&](const std::string& base) {
       const std::string beside = std::filesystem::path(tb::kBesideLibrary).filename();
       std::filesystem::copy_file(tb::kBesideLibrary, base + "/" + beside);
       void* library = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
