@@ -1,4 +1,4 @@
-// Files and command lines for the tests of kelmar-host and kelmar-check.
+// Files, images and programs for the tests of kelmar-host, kelmar-check and the library seen through them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/command_line.h"
 #include "testbed/isolation.h"
 #include "testbed/program_run.h"
 #include "testbed/registry_tree.h"
@@ -38,11 +37,6 @@ inline Names Listing(const std::string& dir) {
   return names;
 }
 
-inline host::HostCommand Command(const Names& args) {
-  const host::ParsedCommandLine parsed = host::ParseCommandLine(args);
-  EXPECT_EQ(parsed.outcome, host::ParsedCommandLine::Outcome::kRun) << parsed.error;
-  return parsed.command;
-}
 
 
 }  // namespace kelmar::testing
