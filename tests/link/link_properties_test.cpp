@@ -1,9 +1,17 @@
-// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself.
+// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself, and
+// what its search path does for a backend's own dependencies: nothing.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+
+#include "backends/session_fixture.h"
+#include "backends/test_backend_paths.h"
 
 namespace {
+
+namespace tb = kelmar::test_backend;
 
 #ifdef KELMAR_SANITIZED
 constexpr const char* kTags = "NEEDED|RPATH|RUNPATH";
@@ -30,6 +38,24 @@ TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
                    "NOW\ndb2VendorGetNextObj\ndb2VendorQueryApiVersion\nf_db2VendorGetNextObj\nf_sqluvdel\nf_sqluvend\n"
                    "f_sqluvget\nf_sqluvint\nf_sqluvput\nget_first_vorlan_instname\nget_reg_value\nsqluv_handle\n"
                    "sqluvdel\nsqluvend\nsqluvget\nsqluvint\nsqluvput\n");
+}
+
+// A backend finds a library beside it in Base only through its own $ORIGIN.
+TEST(BackendSearchPath, LibrariesBesideTheBackendNeedItsOwnOrigin) {
+  for (const char* backend : {tb::kNeedsBeside, tb::kNeedsBesideWithOrigin}) {
+    const int result = backend == tb::kNeedsBeside ? -1 : 42;  // the neighbour's answer, once it loads
+    tb::InSession(backend, [&](const std::string& base) {
+      const std::string beside = std::filesystem::path(tb::kBesideLibrary).filename();
+      std::filesystem::copy_file(tb::kBesideLibrary, base + "/" + beside);
+      void* library = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+      ASSERT_NE(library, nullptr) << dlerror();
+      tb::Db2Session s;
+      EXPECT_EQ(reinterpret_cast<decltype(&sqluvint)>(dlsym(library, "sqluvint"))(&s.in, &s.out, &s.rc), result);
+      EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen failed when loading \"" + base + "/libXjKelmar.so\", " +
+                                "error = \"" + beside + ": cannot open shared object file: No such file or " +
+                                "directory\", pwd=\"" + base + "\""), result == -1 ? 1u : 0u);
+    });
+  }
 }
 
 }  // namespace
