@@ -2,7 +2,6 @@
 // one step of what the library does on DB2's first session.
 #include <elf.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <functional>
 
@@ -132,8 +131,7 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
       const ProgramRun plain = Check(c.args);
       c.args.push_back("--json");
       const ProgramRun json = Check(c.args);
-      EXPECT_EQ(plain.status, c.status) << plain.out << plain.err;
-      EXPECT_EQ(json.status, c.status);
+      EXPECT_EQ(std::tuple(plain.status, json.status), std::tuple(c.status, c.status)) << plain.out << plain.err;
       EXPECT_EQ((plain.out + json.out).find_first_of("\x1b\r\x7f"), npos) << "raw control characters";
       const Names trace = TraceLines();  // written only when asked
       EXPECT_EQ(trace.empty(), c.args.front() != "--trace");
@@ -175,9 +173,8 @@ TEST(ElfDynamic, CutObjectsGiveAnErrorOrTheWholeAnswer) {
 
 TEST(JsonText, EscapesWhatJsonMustAndReplacesWhatIsNotUtf8) {
   EXPECT_EQ(JsonString("\"\\\n\t\x01 Zürich €"), R"("\"\\\u000a\u0009\u0001 Zürich €")");
-  // Not UTF-8, a cut sequence, an overlong form, a surrogate.
-  EXPECT_EQ(JsonString("\xff" "a\xc3"), R"("\ufffda\ufffd")");
-  EXPECT_EQ(JsonString("\xc0\xaf\xed\xa0\x80"), R"("\ufffd\ufffd\ufffd\ufffd\ufffd")");
+  // Not UTF-8, an overlong form, a surrogate, a cut sequence.
+  EXPECT_EQ(JsonString("\xff" "a\xc0\xaf\xed\xa0\x80\xc3"), R"("\ufffda\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd")");
 }
 
 }  // namespace
