@@ -40,8 +40,7 @@ void Properties(const std::string& content) {
   Registry().WriteProperties("Instance001", content);
 }
 
-// `backend` with the library it needs in its base directory, and /tmp/llp, LD_LIBRARY_PATH, holding
-// nothing, that library, or a 32-bit copy of it.
+// `backend` with the library it needs in Base, and LD_LIBRARY_PATH holding nothing, that library or a 32-bit copy.
 void Beside(const std::string& backend, const std::string& in_library_path) {
   Install(backend);
   std::string library = ReadFile(tb::kBesideLibrary);

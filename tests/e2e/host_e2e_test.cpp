@@ -40,12 +40,6 @@ Names Restore(const std::string& output, int sessions = 3) {
   return {"restore", "--output", output, "--timestamp", kTimestamp, "--sessions", std::to_string(sessions)};
 }
 
-// A restore into `output` that gives `expected`.
-void ExpectRestore(const std::string& expected, const std::string& output = "/tmp/w/out") {
-  ExpectOk(Host(Restore(output)));
-  EXPECT_TRUE(ReadFile(output) == expected) << output << " differs";
-}
-
 // A run that fails with `status` and one line holding `message`, and changes nothing in /tmp/w.
 void ExpectFailure(const Names& args, int status, const std::string& message) {
   const Names before = Listing("/tmp/w");
@@ -103,8 +97,7 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
-      const std::string images = Host({"query-images", options[0], options[1]}).out;
-      EXPECT_NE(images.find("total: " + std::to_string(c.sessions) + " object"), npos) << images;
+      EXPECT_NE(Host({"query-images", options[0], options[1]}).out.find("total: " + std::to_string(c.sessions)), npos);
       ExpectOk(Host({"delete-images", "--timestamp", "202612", options[0], options[1]}));
       EXPECT_EQ(Listing("/tmp/home2/store"), Names{});
 
@@ -150,7 +143,8 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
       {"same timestamp, one after the other; the clock's, twice in one second", [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
          ExpectFailure(Backup("/tmp/w/b", 2), 1, "the store already holds an image taken at 20261205141541 (3 parts)");
-         ExpectRestore(kA);
+         ExpectOk(Host(Restore("/tmp/w/out")));
+         EXPECT_TRUE(ReadFile("/tmp/w/out") == kA);
          for (int run = 0; run < 2; ++run) ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
          EXPECT_NE(Host({"query-images"}).out.find("total: 5 objects"), npos);
        }},
@@ -164,7 +158,8 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          const std::string& refusal = (runs[0].status == 0 ? runs[1] : runs[0]).err;
          EXPECT_TRUE(refusal.find("\"object already exists\"") != npos || refusal.find("already holds") != npos)
              << refusal;
-         ExpectRestore(runs[0].status == 0 ? kA : kB);
+         ExpectOk(Host(Restore("/tmp/w/out")));
+         EXPECT_TRUE(ReadFile("/tmp/w/out") == (runs[0].status == 0 ? kA : kB));
        }},
       {"a part is damaged; then a commit fails in one session", [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
@@ -184,7 +179,7 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          ExpectOk(Host(Restore("/dev/null")));
          EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
          ASSERT_EQ(symlink("/tmp/w/b", "/tmp/w/link"), 0);
-         ExpectRestore(kA, "/tmp/w/link");
+         ExpectOk(Host(Restore("/tmp/w/link")));
          EXPECT_TRUE(ReadFile("/tmp/w/b") == kA) << "the link's target holds the image";
          ExpectFailure(Restore("/tmp/w"), 1,
                        "/tmp/w is neither a regular file, a character device nor a pipe: not replaced");
