@@ -1,5 +1,4 @@
-// kelmar-check run as operators run it, over installations that each break
-// one step of what the library does on DB2's first session.
+// kelmar-check as operators run it, over installations that each break one step of DB2's first session.
 #include <elf.h>
 #include <sys/stat.h>
 

@@ -68,9 +68,8 @@ Story ReadStory() {
 }
 
 // Images through Instance002, named by the options, queried and deleted as DB2 does; then logs, one session after
-// another as DB2's long-lived log archiving process stores them: with the unload marker each session loads the
-// backend afresh. The paths are relative: kelmar-host takes them against its working directory, wherever the
-// library goes.
+// another as DB2's log archiving process stores them: with the unload marker each session loads the backend afresh.
+// Relative paths: kelmar-host takes them against its own working directory, wherever the library goes.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   struct Case { std::size_t size; int sessions; bool unloads; };
   const Case cases[] = {{0, 2, false},     {65536, 1, false},        {3 * 65536 + 1, 4, false},

@@ -1,5 +1,5 @@
-// kelmar-host's command line, and its sessions against a scripted vendor
-// library: how a failure ends them all and which answers a restore refuses.
+// kelmar-host's command line, and its sessions against a scripted vendor library: how a failure ends them all
+// and which answers a restore refuses.
 #include <cstdio>
 #include <cstring>
 #include <functional>
