@@ -1,5 +1,4 @@
-// A complete backend whose every entry point ends the process at once with
-// status 97, so that a check that called one could not report.
+// A complete backend whose every entry point ends the process (status 97): a check that called one cannot report.
 #include <unistd.h>
 
 #include "kelmar/db2_vendor.h"

@@ -1,5 +1,11 @@
-// DB2 sessions end to end: kelmar-host driving libkelmar.so, which finds the
-// installation and forwards to the sample backend.
+// DB2 sessions end to end: kelmar-host driving libkelmar.so, which finds the installation and forwards to the
+// sample backend. Backup data stays whole: what is stored comes back byte for byte or not at all, nothing stored
+// is replaced, and a failed run says what failed in one line and leaves nothing behind.
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
 #include "host_test_support.h"
 
 namespace {
@@ -8,14 +14,44 @@ using namespace kelmar::testbed;
 using namespace kelmar::testing;
 
 constexpr const char* kUnloadMarker = "/tmp/xj_unloadLibXjKelmar";
+constexpr const char* kStore = "/tmp/home1/store";
+constexpr const char* kTimestamp = "20261205141541";
 constexpr auto npos = std::string::npos;
 
+// kelmar-host on libkelmar.so, with Instance001 (the instance found without options) and Instance002 of the sample
+// backend keeping their objects in /tmp/home1/store and /tmp/home2/store.
+ProgramRun Host(Names args) {
+  args.insert(args.begin(), {KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY});
+  return RunProgram(args);
+}
+void InstallVorlan() {
+  const RegistryTree tree("/tmp/reg");
+  tree.Export();
+  tree.Install("Instance001", "/tmp/home1", KELMAR_SAMPLE_BACKEND);
+  tree.Install("Instance002", "/tmp/home2", KELMAR_SAMPLE_BACKEND);
+}
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
+Names Backup(const std::string& input, int sessions = 3) {
+  return {"backup", "--input", input, "--timestamp", kTimestamp, "--sessions", std::to_string(sessions),
+          "--buffer-size", "4096"};
+}
+Names Restore(const std::string& output, int sessions = 3) {
+  return {"restore", "--output", output, "--timestamp", kTimestamp, "--sessions", std::to_string(sessions)};
+}
+
+// A run that fails with `status` and one line holding `message`, and changes nothing in /tmp/w.
+void ExpectFailure(const Names& args, int status, const std::string& message) {
+  const Names before = Listing("/tmp/w");
+  const ProgramRun run = Host(args);
+  EXPECT_EQ(run.status, status);
+  EXPECT_NE(run.err.find(message), npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(Listing("/tmp/w"), before) << "no output, no leftovers";
+}
+
 // What the trace tells about the backend's loads and unloads and the sessions open meanwhile.
-struct Story {
-  int loads = 0, unloads = 0, unloads_while_open = 0, peak = 0;  // peak: the most sessions open at once
-};
+struct Story { int loads = 0, unloads = 0, unloads_while_open = 0, peak = 0; };  // peak: the most open at once
 Story ReadStory() {
   Story story;
   int open = 0;
@@ -32,52 +68,50 @@ Story ReadStory() {
 }
 
 // Images through Instance002, named by the options, queried and deleted as DB2 does; then logs, one session after
-// another as DB2's long-lived log archiving process stores them: with the unload marker each session loads the
-// backend afresh, unless a keep-loaded marker that cannot be deleted spares every unload.
+// another as DB2's log archiving process stores them: with the unload marker each session loads the backend afresh.
+// Relative paths: kelmar-host takes them against its own working directory, wherever the library goes.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
-  struct Case { std::size_t size; int sessions; bool unload_marker, keep_loaded; };
-  const Case cases[] = {{0, 2, false, false},     {65536, 1, false, false},        {3 * 65536 + 1, 4, false, false},
-                        {65535, 1, true, false}, {10 * 65536 + 1, 4, true, false}, {1, 3, true, true}};
+  struct Case { std::size_t size; int sessions; bool unloads; };
+  const Case cases[] = {{0, 2, false},     {65536, 1, false},        {3 * 65536 + 1, 4, false},
+                        {65535, 1, true}, {10 * 65536 + 1, 4, true}, {1, 3, true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.size << " bytes, " << c.sessions << " sessions, marker " << c.unload_marker);
+    SCOPED_TRACE(::testing::Message() << c.size << " bytes, " << c.sessions << " sessions, marker " << c.unloads);
     RunIsolated([&] {
       InstallVorlan();
+      ASSERT_EQ(chdir("/tmp"), 0);
       const std::string image = PatternBytes(c.size, c.sessions);
       WriteFile("/tmp/image", image);
-      if (c.unload_marker) WriteFile(kUnloadMarker, "");
-      if (c.keep_loaded) MakeDirs("/tmp/debugDB2_nounload/busy");
-      const bool unloads = c.unload_marker && !c.keep_loaded;
-      EnableTrace();
+      if (c.unloads) WriteFile(kUnloadMarker, "");
       const Names options = {"--options", "XjInstanceName=Instance002"};
-      for (Names run : {Names{"backup", "--input", "/tmp/image"}, Names{"restore", "--output", "/tmp/restored"}}) {
-        run.insert(run.end(), {"--timestamp", "20261205141541", "--sessions", std::to_string(c.sessions),
-                               "--buffer-size", "65536", options[0], options[1]});
+      for (Names run : {Backup("image", c.sessions), Restore("restored", c.sessions)}) {
+        run.insert(run.end(), {"--buffer-size", "65536", "--progress", options[0], options[1]});  // the last counts
         ClearTrace();
-        ExpectOk(Host(run));
+        const ProgramRun result = Host(run);
+        ExpectOk(result);
+        EXPECT_EQ(result.err.rfind(run[0] + ": " + std::to_string(c.size) + " bytes (", 0), 0u) << "the totals line";
         const Story story = ReadStory();
-        EXPECT_EQ(story.peak, c.sessions);
-        EXPECT_EQ(story.unloads_while_open, 0);
-        EXPECT_EQ(story.unloads >= 1, unloads) << "the last session to end unloads";
-        if (!unloads) { EXPECT_EQ(story.loads, 1) << "sessions of one process share one load"; }
+        // The last session to end unloads; otherwise the sessions of one process share one load.
+        EXPECT_EQ(std::tuple(story.peak, story.unloads_while_open, story.unloads >= 1, c.unloads || story.loads == 1),
+                  std::tuple(c.sessions, 0, c.unloads, true));
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
-      const std::string images = Host({"query-images", options[0], options[1]}).out;
-      EXPECT_NE(images.find("total: " + std::to_string(c.sessions) + " object"), npos) << images;
+      EXPECT_NE(Host({"query-images", options[0], options[1]}).out.find("total: " + std::to_string(c.sessions)), npos);
       ExpectOk(Host({"delete-images", "--timestamp", "202612", options[0], options[1]}));
       EXPECT_EQ(Listing("/tmp/home2/store"), Names{});
 
       MakeDirs("/tmp/back");
       Names archive = {"archive", "--buffer-size", "4096"};
       for (const char* name : {"S0000001.LOG", "S0000002.LOG", "S0000003.LOG"}) {
-        archive.push_back(std::string("/tmp/") + name);
-        WriteFile(archive.back(), PatternBytes(20000 + name[7], name[7]));
+        archive.push_back(name);
+        WriteFile(std::string("/tmp/") + name, PatternBytes(20000 + name[7], name[7]));
       }
       ClearTrace();
       ExpectOk(Host(archive));
       const Story story = ReadStory();  // one query session looks for the names in the store first
-      EXPECT_TRUE(story.loads == (unloads ? 4 : 1) && story.unloads == (unloads ? 4 : 0)) << story.loads;
-      ExpectOk(Host({"retrieve", "--output-dir", "/tmp/back", "S0000003.LOG", "S0000001.LOG"}));
+      EXPECT_TRUE(story.loads == (c.unloads ? 4 : 1) && story.unloads == (c.unloads ? 4 : 0)) << story.loads;
+      ExpectFailure({"archive", "S0000002.LOG"}, 1, "the store already holds log file S0000002.LOG");
+      ExpectOk(Host({"retrieve", "--output-dir", "back", "S0000003.LOG", "S0000001.LOG"}));
       EXPECT_EQ(Listing("/tmp/back"), (Names{"S0000001.LOG", "S0000003.LOG"}));
       for (const std::string& name : Listing("/tmp/back")) {
         EXPECT_TRUE(ReadFile("/tmp/back/" + name) == ReadFile("/tmp/" + name)) << name;
@@ -85,6 +119,113 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
       const std::string logs = Host({"query-logs"}).out;
       EXPECT_TRUE(logs.find("total: 2 objects") != npos && logs.find("S0000002.LOG") == npos) << logs;
+    });
+  }
+}
+
+std::string Part(int sequence) {
+  return std::string(kStore) + "/image.db2inst1.SAMPLE.0." + kTimestamp + "." + std::to_string(sequence);
+}
+
+// Runs `command` (kelmar-host on libkelmar.so is $0 $1) and stops it once a hidden file in `dir` has grown.
+int Interrupted(const std::string& command, const std::string& dir) {
+  const std::string script = "\"$0\" --library \"$1\" " + command + " & for i in $(seq 500); do [ -n \"$(find " +
+                             dir + " -name '.*' -size +1)\" ] && break; sleep 0.01; done; kill -TERM $!; wait $!";
+  return RunProgram({"/bin/sh", "-c", script, KELMAR_HOST_PROGRAM, KELMAR_SHARED_LIBRARY}).status;
+}
+
+// A (and B) are images that differ in every part.
+const std::string kA = PatternBytes(40000, 1), kB = PatternBytes(30000, 2);
+
+TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"same timestamp, one after the other; the clock's, twice in one second", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         ExpectFailure(Backup("/tmp/w/b", 2), 1, "the store already holds an image taken at 20261205141541 (3 parts)");
+         ExpectOk(Host(Restore("/tmp/w/out")));
+         EXPECT_TRUE(ReadFile("/tmp/w/out") == kA);
+         for (int run = 0; run < 2; ++run) ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
+         EXPECT_NE(Host({"query-images"}).out.find("total: 5 objects"), npos);
+       }},
+      {"same timestamp, at once", [] {
+         ProgramRun runs[2];
+         std::thread other([&] { runs[1] = Host(Backup("/tmp/w/b")); });
+         runs[0] = Host(Backup("/tmp/w/a"));
+         other.join();
+         ASSERT_EQ(runs[0].status + runs[1].status, 1) << "one stores, one is refused";
+         // Refused at its first commit, or before any data when the other one was done already.
+         const std::string& refusal = (runs[0].status == 0 ? runs[1] : runs[0]).err;
+         EXPECT_NE(refusal.find(" already "), npos) << refusal;  // "object already exists", or "already holds"
+         ExpectOk(Host(Restore("/tmp/w/out")));
+         EXPECT_TRUE(ReadFile("/tmp/w/out") == (runs[0].status == 0 ? kA : kB));
+       }},
+      {"a part is damaged; then a commit fails in one session", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         std::string part = ReadFile(Part(2));
+         part[100] ^= 1;
+         WriteFile(Part(2), part);
+         ExpectFailure(Restore("/tmp/w/out"), 1, "kelmar-host: restore failed: ");
+         unlink(Part(1).c_str());
+         unlink(Part(2).c_str());
+         ExpectFailure(Backup("/tmp/w/b"), 1, "\"object already exists\"; deleted the parts it had committed: 1, 2");
+         EXPECT_EQ(Listing(kStore), Names{Part(3).substr(strlen(kStore) + 1)});
+         EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
+         ExpectFailure(Restore("/tmp/w/out"), 1, "kelmar-host: restore failed: ");
+       }},
+      {"outputs that are not regular files", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         ExpectOk(Host(Restore("/dev/null")));
+         EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+         ASSERT_EQ(symlink("/tmp/w/b", "/tmp/w/link"), 0);
+         ExpectOk(Host(Restore("/tmp/w/link")));
+         EXPECT_TRUE(ReadFile("/tmp/w/b") == kA) << "the link's target holds the image";
+         ExpectFailure(Restore("/tmp/w"), 1,
+                       "/tmp/w is neither a regular file, a character device nor a pipe: not replaced");
+       }},
+      {"interrupted restore and backup, once their data has begun to arrive", [] {
+         WriteFile("/tmp/w/big", std::string(32 << 20, 'x'));
+         ExpectOk(Host(Backup("/tmp/w/big")));
+         EXPECT_EQ(Interrupted(std::string("restore --output /tmp/w/out --sessions 3 --buffer-size 512 --timestamp ") +
+                                   kTimestamp, "/tmp/w"), 128 + SIGTERM);
+         EXPECT_EQ(Interrupted("backup --input /tmp/w/big --buffer-size 512", kStore), 128 + SIGTERM);
+         EXPECT_EQ(Listing(kStore).size(), 3u) << "only the first backup's parts";
+       }},
+      {"refusals by the library, the backend and the tool", [] {
+         ExpectFailure({"backup", "--input", "/tmp/w/a", "--options", "XjInstanceName=Instance009"}, 1,
+                       "kelmar-host: backup failed: looking into the store: sqluvint returned -1, return code "
+                       "SQLUV_INIT_FAILED (11); run kelmar-check with the same options, or switch the trace on "
+                       "(/tmp/libkelmar.log)\n");
+         // The backend's refusal, forwarded.
+         ExpectFailure({"backup", "--input", "/tmp/w/a", "--db", "../x"}, 1,
+                       "kelmar-host: backup failed: looking into the store: sqluvint returned SQLUV_INIT_FAILED (11): "
+                       "\"invalid database name\"; run kelmar-check");
+         ExpectFailure(Restore("/tmp/w/out", 1), 1, "kelmar-host: restore failed: session 1: sqluvint returned "
+                                                      "SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n");
+         ExpectOk(Host(Backup("/tmp/w/a", 2)));
+         ExpectFailure(Restore("/tmp/w/out", 1), 1,
+                       "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 "
+                       "exists): restore it with as many sessions as its backup had\n");
+         ExpectFailure({"backup", "--input", "/tmp/w/missing"}, 2,
+                       "kelmar-host: backup failed: cannot open input file /tmp/w/missing: No such file or "
+                       "directory\n");
+         ExpectFailure({"query-logs", "--record", "vmName=Instance0000000001"}, 2,  // 18 characters
+                       "kelmar-host: value for options record field vmName must be at most 17 characters");
+         ExpectFailure({"--library", "/nowhere/libkelmar.so", "query-logs"}, 3,
+                       "kelmar-host: cannot load /nowhere/libkelmar.so: ");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    RunIsolated([&] {
+      InstallVorlan();
+      MakeDirs("/tmp/w");
+      WriteFile("/tmp/w/a", kA);
+      WriteFile("/tmp/w/b", kB);
+      c.second();
+      // Nothing hidden anywhere: no part of a restore, no object the store did not commit.
+      for (const char* dir : {"/tmp/w", kStore}) {
+        for (const std::string& entry : Listing(dir)) EXPECT_NE(entry[0], '.') << dir << "/" << entry;
+      }
     });
   }
 }

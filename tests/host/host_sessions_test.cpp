@@ -1,5 +1,5 @@
-// kelmar-host's command line, and its sessions against a scripted vendor
-// library: how a failure ends them all and which answers a restore refuses.
+// kelmar-host's command line, and its sessions against a scripted vendor library: how a failure ends them all
+// and which answers a restore refuses.
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -13,6 +13,8 @@ namespace {
 using namespace kelmar::host;
 using namespace kelmar::testing;
 using kelmar::testbed::RunIsolated;
+
+HostCommand Command(const Names& args) { return ParseCommandLine(args).command; }  // a refused one fails the case
 
 // The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
 // other byte zero; refusals with their reason; only a real date and time names an image.
@@ -31,10 +33,9 @@ TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
   const auto record = Command(args).options;
   EXPECT_EQ(std::string(record.bytes.begin(), record.bytes.end()), expected);
   EXPECT_EQ(record.size, 344u);
-  for (const char* leap_day : {"20240229235959", "20000229000000"}) {
-    Command({"--library=l", "restore", "--output=o", "--timestamp", leap_day});
-  }
   std::vector<std::pair<Names, std::string>> cases = {
+      {{"restore", "--output=o", "--timestamp", "20240229235959"}, ""},
+      {{"restore", "--output=o", "--timestamp", "20000229000000"}, ""},
       {{"backup"}, "backup needs --input FILE"},
       {{"restore", "--output", "o", "--timestamp", "2026"}, "restore needs a --timestamp of 14"},
       {{"backup", "--input", "x", "--sessions", "257"}, "--sessions must be a number from 1"},
@@ -50,7 +51,7 @@ TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
   for (auto [args, error] : cases) {
     args.insert(args.begin(), {"--library", "l"});
     const ParsedCommandLine parsed = ParseCommandLine(args);
-    EXPECT_EQ(parsed.outcome, ParsedCommandLine::Outcome::kError);
+    EXPECT_EQ(parsed.outcome, error.empty() ? ParsedCommandLine::Outcome::kRun : ParsedCommandLine::Outcome::kError);
     EXPECT_NE(parsed.error.find(error), std::string::npos) << error << " not in: " << parsed.error;
   }
 }
@@ -132,7 +133,6 @@ TEST(HostSessions, RestorePublishesOnlyAWholeImage) {
       {SQLUV_OK, 0, 0, "session 1: sqluvget returned SQLUV_OK (0) with 0 bytes in a buffer of 500"},
       {SQLUV_MORE_DATA, 501, 0, "session 1: sqluvget returned SQLUV_MORE_DATA (21) with 501 bytes in a buffer of 500"},
       {SQLUV_ENDOFMEDIA, -1, 0, "session 1: sqluvget returned SQLUV_ENDOFMEDIA (23) with -1 bytes in a buffer of 500"},
-      {SQLUV_END_OF_DATA, 10, 0, "session 1: sqluvget returned SQLUV_END_OF_DATA (14)"},
       {-1, 10, 0, "session 1: sqluvget returned -1, return code not set"},
       {kSensible, 0, SQLUV_OK, "the image has more parts than this restore's 3 sessions (part 4 exists): restore "
                                "it with as many sessions as its backup had"},

@@ -1,4 +1,4 @@
-// Files and command lines for the tests of kelmar-host and kelmar-check.
+// Files, images and programs for the tests of kelmar-host, kelmar-check and the library seen through them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/command_line.h"
 #include "testbed/isolation.h"
 #include "testbed/program_run.h"
 #include "testbed/registry_tree.h"
@@ -38,26 +37,6 @@ inline Names Listing(const std::string& dir) {
   return names;
 }
 
-inline host::HostCommand Command(const Names& args) {
-  const host::ParsedCommandLine parsed = host::ParseCommandLine(args);
-  EXPECT_EQ(parsed.outcome, host::ParsedCommandLine::Outcome::kRun) << parsed.error;
-  return parsed.command;
-}
 
-#ifdef KELMAR_SHARED_LIBRARY
-// kelmar-host on libkelmar.so, with Instance001 (the instance found without options) and Instance002 of
-// the sample backend keeping their objects in /tmp/home1/store and /tmp/home2/store.
-inline testbed::ProgramRun Host(Names args) {
-  args.insert(args.begin(), {KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY});
-  return testbed::RunProgram(args);
-}
-
-inline void InstallVorlan() {
-  const testbed::RegistryTree tree("/tmp/reg");
-  tree.Export();
-  tree.Install("Instance001", "/tmp/home1", KELMAR_SAMPLE_BACKEND);
-  tree.Install("Instance002", "/tmp/home2", KELMAR_SAMPLE_BACKEND);
-}
-#endif
 
 }  // namespace kelmar::testing

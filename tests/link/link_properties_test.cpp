@@ -1,62 +1,61 @@
-// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself.
+// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself, and
+// what its search path does for a backend's own dependencies: nothing.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
-#include <set>
-#include <sstream>
+#include <filesystem>
+
+#include "backends/session_fixture.h"
+#include "backends/test_backend_paths.h"
 
 namespace {
 
-using Names = std::multiset<std::string>;
+namespace tb = kelmar::test_backend;
 
-// readelf's output for `option`, one entry per line.
-std::vector<std::string> Readelf(const char* option) {
-  std::vector<std::string> lines;
-  FILE* pipe = popen((std::string("readelf -W ") + option + " '" + KELMAR_SHARED_LIBRARY + "'").c_str(), "r");
-  for (char line[4096]; pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;) lines.push_back(line);
-  if (pipe != nullptr) pclose(pipe);
-  return lines;
+#ifdef KELMAR_SANITIZED
+constexpr const char* kTags = "NEEDED|RPATH|RUNPATH";
+#else
+// Nothing of the library's own runs when it is loaded or unloaded.
+constexpr const char* kTags = "NEEDED|RPATH|RUNPATH|INIT|FINI|INIT_ARRAY|FINI_ARRAY|PREINIT_ARRAY";
+#endif
+
+// readelf's dynamic entries with these tags, "NOW" when the library is bound at load time, and the symbols it
+// defines for others: exactly the vendor interface, its helpers and the backend table.
+TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
+  const std::string awk = std::string("$2 ~ /^\\((") + kTags + R"awk()\)$/ { $1 = ""; print substr($0, 2) }
+      $2 == "(BIND_NOW)" || /\(FLAGS(_1)?\).* NOW/ { now = 1 }
+      $1 ~ /:$/ && $7 != "UND" && $7 != "Ndx" && $5 != "LOCAL" { sub(/@.*/, "", $8); print $8 }
+      END { if (now) print "NOW" })awk";
+  const std::string shell = "readelf -W -d --dyn-syms '" KELMAR_SHARED_LIBRARY "' | awk '" + awk + "' | LC_ALL=C sort";
+  FILE* pipe = popen(shell.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string shown;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) shown += static_cast<char>(c);
+  pclose(pipe);
+  EXPECT_EQ(shown, "(NEEDED) Shared library: [libc.so.6]\n(NEEDED) Shared library: [libdl.so.2]\n"
+                   "(NEEDED) Shared library: [libpthread.so.0]\n(RPATH) Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]\n"
+                   "NOW\ndb2VendorGetNextObj\ndb2VendorQueryApiVersion\nf_db2VendorGetNextObj\nf_sqluvdel\nf_sqluvend\n"
+                   "f_sqluvget\nf_sqluvint\nf_sqluvput\nget_first_vorlan_instname\nget_reg_value\nsqluv_handle\n"
+                   "sqluvdel\nsqluvend\nsqluvget\nsqluvint\nsqluvput\n");
 }
 
-TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
-  std::map<std::string, Names> dynamic;  // "(NEEDED)" -> "Shared library: [libc.so.6]", ...
-  for (const std::string& line : Readelf("-d")) {
-    std::istringstream fields(line);
-    std::string address, tag, value;
-    if (!(fields >> address >> tag) || !tag.starts_with('(')) continue;
-    std::getline(fields >> std::ws, value);
-    dynamic[tag].insert(value);
+// A backend finds a library beside it in Base only through its own $ORIGIN.
+TEST(BackendSearchPath, LibrariesBesideTheBackendNeedItsOwnOrigin) {
+  for (const char* backend : {tb::kNeedsBeside, tb::kNeedsBesideWithOrigin}) {
+    const int result = backend == tb::kNeedsBeside ? -1 : 42;  // the neighbour's answer, once it loads
+    tb::InSession(backend, [&](const std::string& base) {
+      const std::string beside = std::filesystem::path(tb::kBesideLibrary).filename();
+      std::filesystem::copy_file(tb::kBesideLibrary, base + "/" + beside);
+      void* library = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+      ASSERT_NE(library, nullptr) << dlerror();
+      tb::Db2Session s;
+      EXPECT_EQ(reinterpret_cast<decltype(&sqluvint)>(dlsym(library, "sqluvint"))(&s.in, &s.out, &s.rc), result);
+      EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen failed when loading \"" + base + "/libXjKelmar.so\", " +
+                                "error = \"" + beside + ": cannot open shared object file: No such file or " +
+                                "directory\", pwd=\"" + base + "\""), result == -1 ? 1u : 0u);
+    });
   }
-  EXPECT_EQ(dynamic["(RPATH)"], Names{"Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]"});
-  EXPECT_EQ(dynamic["(RUNPATH)"], Names{});
-  EXPECT_EQ(dynamic["(NEEDED)"], (Names{"Shared library: [libc.so.6]", "Shared library: [libdl.so.2]",
-                                        "Shared library: [libpthread.so.0]"}));
-  std::string flags;
-  for (const char* tag : {"(BIND_NOW)", "(FLAGS)", "(FLAGS_1)"}) {
-    for (const std::string& v : dynamic[tag]) flags += tag + v;
-  }
-  EXPECT_NE(flags.find("NOW"), std::string::npos) << "bound at load time: " << flags;
-#ifndef KELMAR_SANITIZED
-  // Nothing of the library's own runs when it is loaded or unloaded.
-  for (const char* tag : {"(INIT)", "(FINI)", "(INIT_ARRAY)", "(FINI_ARRAY)", "(PREINIT_ARRAY)"}) {
-    EXPECT_EQ(dynamic[tag], Names{}) << tag;
-  }
-#endif
-  // Exactly the vendor interface, its helpers and the backend table are defined for others.
-  std::set<std::string> defined;
-  for (const std::string& line : Readelf("--dyn-syms")) {
-    std::istringstream fields(line);
-    std::string num, value, size, type, bind, vis, ndx, name;
-    if ((fields >> num >> value >> size >> type >> bind >> vis >> ndx >> name) && num.back() == ':' &&
-        ndx != "UND" && ndx != "Ndx" && bind != "LOCAL") {
-      defined.insert(name.substr(0, name.find('@')));
-    }
-  }
-  EXPECT_EQ(defined, (std::set<std::string>{"sqluvint", "sqluvget", "sqluvput", "sqluvend", "sqluvdel",
-                                            "db2VendorGetNextObj", "db2VendorQueryApiVersion", "get_reg_value",
-                                            "get_first_vorlan_instname", "sqluv_handle", "f_sqluvint", "f_sqluvget",
-                                            "f_sqluvput", "f_sqluvend", "f_sqluvdel", "f_db2VendorGetNextObj"}));
 }
 
 }  // namespace

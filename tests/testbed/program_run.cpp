@@ -16,23 +16,20 @@ namespace kelmar::testbed {
 ProgramRun RunProgram(const std::vector<std::string>& argv) {
   char dir[] = "/tmp/kelmar-run-XXXXXX";
   ProgramRun run;
-  if (argv.empty() || mkdtemp(dir) == nullptr) {
-    ADD_FAILURE() << "no program or no scratch directory for its output";
-    return run;
-  }
+  const bool scratch = mkdtemp(dir) != nullptr;  // for its output
   const std::string paths[] = {std::string(dir) + "/out", std::string(dir) + "/err"};
-  std::vector<std::string> strings = argv;
-  std::vector<char*> pointers;
-  for (std::string& arg : strings) pointers.push_back(arg.data());
+  std::vector<char*> pointers;  // posix_spawn does not change them
+  for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
   pointers.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (int fd : {1, 2}) posix_spawn_file_actions_addopen(&actions, fd, paths[fd - 1].c_str(), O_WRONLY | O_CREAT, 0644);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  const int spawned =
+      argv.empty() || !scratch ? EINVAL : posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+    ADD_FAILURE() << "cannot start " << (argv.empty() ? "nothing" : argv[0]) << ": " << std::strerror(spawned);
     return run;
   }
   int status = 0;

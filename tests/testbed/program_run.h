@@ -8,8 +8,7 @@ namespace kelmar::testbed {
 
 struct ProgramRun {
   int status = -1;  // the exit status, or 128 plus the signal that ended it
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs argv[0] with `argv` in this process's environment and working directory and waits for it; its standard
