@@ -27,9 +27,10 @@ TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
 // The package holds the library, the tools and the manuals under /opt/kelmar, and nothing else; its library keeps
 // the search path DB2's sessions rely on, and its kelmar-check runs.
 TEST(Install, TheDebPackageHoldsTheDocumentedLayoutAndItsCheckRuns) {
+  constexpr const char* kConfig = KELMAR_TESTBED_BINARY_DIR "/CPackConfig.cmake";
   RunIsolated([] {
-    const ProgramRun cpack = RunProgram({KELMAR_CPACK_COMMAND, "--config",
-                                         KELMAR_TESTBED_BINARY_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", "/tmp/package"});
+    const ProgramRun cpack = RunProgram({KELMAR_CPACK_COMMAND, "--config", kConfig,
+                                         "-G", "DEB", "-B", "/tmp/package"});
     ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
     const ProgramRun run = RunProgram({"/bin/sh", "-c", "dpkg-deb -x /tmp/package/*.deb /tmp/root && cd /tmp/root && "
                                        "find . ! -type d | sort && readelf -d opt/kelmar/lib/libkelmar.so | grep -o "
