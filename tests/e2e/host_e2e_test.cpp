@@ -162,7 +162,7 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
       {"a part is damaged; then a commit fails in one session", [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
          std::string part = ReadFile(Part(2));
-         part[100] ^= 1;
+         part.at(100) ^= 1;  // within part 2's data, after its header
          WriteFile(Part(2), part);
          ExpectFailure(Restore("/tmp/w/out"), 1, "kelmar-host: restore failed: ");
          unlink(Part(1).c_str());
