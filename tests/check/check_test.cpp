@@ -18,12 +18,10 @@ using namespace kelmar::testing;
 namespace tb = kelmar::test_backend;
 
 const std::string kBase = "/tmp/vorlan/Base";
-const std::string kBackend = kBase + "/libXjKelmar.so";
 const std::string kProperties = "/tmp/reg/Vorlan/Instance001/Base/.properties";
 const std::string kBeside = std::filesystem::path(tb::kBesideLibrary).filename();
 constexpr auto npos = std::string::npos;
 
-// The registry /tmp/reg (XJREG), with no instance named by the environment.
 RegistryTree Registry() {
   RegistryTree tree("/tmp/reg");
   tree.Export();
@@ -57,48 +55,39 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
   // Fragments of the plain report (on failure the first is the summary after the verdict) and of the JSON one.
   struct Case { std::function<void()> arrange; Names args; int status; Names plain = {}, json = {}; };
   const std::string in_base = kBase + "/" + kBeside + R"(","found_by":"the backend's )";
+  const std::string entry = kelmar::kBackendEntryNames[0];
   const std::string ok = "\nresult: ok, DB2 would get a working backend (exit status 0)\n";
   const auto other = [] { Registry().Install("Instance002", "/tmp/other", KELMAR_CHECK_TRIPWIRE_BACKEND); };
   std::vector<Case> cases = {
       {[] { setenv("XJREG", "", 1); }, {}, 3, {"no registry: /etc/TornevaleRegistry/Vorlan: No such file or directory"},
        {R"("root":"/etc/TornevaleRegistry","source":"default")"}},
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0600); DropPrivileges(); }, {}, 3,
-       {"no registry: /tmp/reg/Vorlan cannot be searched: Permission denied"}, {}},
       {[] { setenv("XJREG", "/tmp/\x1b[2J\xc2\x9b\xff\x7f\\reg", 1); }, {}, 3,
        {"no registry: /tmp/\\x1b[2J\\xc2\\x9b\\xff\\x7f\\\\reg/Vorlan: No such file or directory"},
        {R"("root":"/tmp/\u001b[2J\u009b\ufffd\u007f\\reg")"}},
       {[] { Registry(); }, {}, 4,
        {"no instance: DB2 passes no options and VORLAN_INST is not set, and no instance under /tmp/reg/Vorlan has a "
         "Db2Agent"}, {}},
-      {[] { Registry().AddInstance("Instance001"); chmod("/tmp/reg/Vorlan", 0300); DropPrivileges(); }, {}, 4,
-       {"no instance: DB2 passes no options and VORLAN_INST is not set, and /tmp/reg/Vorlan cannot be listed: "
-        "Permission denied"}, {}},
       {[] { Registry().AddInstance("Instance001"); }, {}, 5,
        {"cannot open " + kProperties + ": No such file or directory"}},
       {[] { Properties("dVORLANHOMEDIR /h\ndVORLANHOME\ndVORLANHOME /tmp/vorlan\n"); }, {}, 6,
        {"no \"dVORLANHOME\" line with a value in " + kProperties + ": the first such line has none, and the library "
         "reads no further"}, {}},
       {[] { Properties("dVORLANHOME /tmp/vorlan\r\n"); }, {}, 7,
-       {"/tmp/vorlan\\r/Base/libXjKelmar.so: No such", "\nhome              ok       /tmp/vorlan\\r\n",
-        R"(No such file or directory (the home directory /tmp/vorlan\r does not exist))",
+       {R"(/tmp/vorlan\r/Base/libXjKelmar.so: No such file or directory (the home directory /tmp/vorlan\r does not)",
         "note: dVORLANHOME in " + kProperties + ": the value ends with a carriage return: the file has DOS line ends"},
        {R"("home":"/tmp/vorlan\u000d")"}},
-      {[] { Install(KELMAR_SAMPLE_BACKEND); chmod(kBackend.c_str(), 0644); }, {}, 7,
-       {kBackend + " is not executable for this user (mode 0644"}, {}},
+      {[] { Install(KELMAR_SAMPLE_BACKEND); chmod((kBase + "/libXjKelmar.so").c_str(), 0644); }, {}, 7,
+       {kBase + "/libXjKelmar.so is not executable for this user (mode 0644"}, {}},
+      {[] { Install(tb::kWithoutEntry[0]); }, {}, 10, {"missing: " + entry},
+       {R"({"name":")" + entry + R"(","found":false})"}},
       {[] { Beside(tb::kNeedsBeside, ""); }, {}, 8, {"not found: " + kBeside},
        {R"("found":false,"reason":"cannot open shared object file: No such file or directory (it is in )" + kBase +
         ", but no search path leads there"}},
-      {[] { Install(tb::kNeedsBesideWithOrigin); WriteFile(kBase + "/" + kBeside, "not a library\n"); }, {}, 8,
-       {"not found: " + kBeside}, {R"("dlerror":")" + kBase + "/" + kBeside + ": file too short\""}},
-      // Passing checks: blanks the library reads otherwise than the registry tool, and each source of the name.
-      {[] { Properties("dVORLANHOME /tmp/vorlan \t\n"); }, {}, 0,
-       {"the value is followed by a blank: the library ignores it, but get_reg_value keeps it and reads "
-        "\"/tmp/vorlan \\t\""}},
+      // Passing checks: a value the library reads otherwise than the registry tool, and each source of the name.
       {[] { Properties("dVORLANHOME /tmp/vorlan old\n"); }, {"--trace"}, 0,
        {ok, "the library takes only \"/tmp/vorlan\" and ignores the rest of the line, \" old\""},
        {R"({"ok":true,"exit_status":0,"failed_step":null,)", R"("root":"/tmp/reg","source":"XJREG")",
         R"("name":"Instance001","source":"first_instance_scan","VORLAN_VM":"Instance001")",
-        R"("home":"/tmp/vorlan)", "Instance001/Base/.properties\"",
         R"("path":"/tmp/vorlan/Base/libXjKelmar.so","base_directory":"/tmp/vorlan)",
         R"("mode":"RTLD_NOW","working_directory":"/tmp/vorlan)", R"("summary":"all 6 found")"}},
       {other, {"--options", "Other=1,XjInstanceName=Instance002"}, 0, {ok},
@@ -112,15 +101,8 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
       {[] { Beside(tb::kNeedsBesideWithOrigin, "32-bit"); }, {}, 0, {}, {in_base + "DT_RUNPATH\""}},
       {[] { Beside(KELMAR_CHECK_SYSTEM_BACKEND, ""); }, {}, 0, {},
        {R"(libresolv.so.2","found_by":"the system's library directories")"}},
-      // The command line alone.
       {[] {}, {"--options", "XjInstanceName=a", "--record", "vmName=a"}, 2, {"either as --options or as --record"}},
-      {[] {}, {"--help"}, 0, {"  8  needed_libraries: "}},
   };
-  for (std::size_t i = 0; i < tb::kWithoutEntry.size(); ++i) {
-    const std::string name = kelmar::kBackendEntryNames[i];
-    cases.push_back({[i] { Install(tb::kWithoutEntry[i]); }, {}, 10, {"missing: " + name},
-                     {R"({"name":")" + name + R"(","found":false})"}});
-  }
   for (Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.status << " " << (c.plain.empty() ? c.json.front() : c.plain.front()));
     RunIsolated([&] {

@@ -1,5 +1,4 @@
-// What an operator installs: the .deb that cpack makes, and the manuals, which must name exactly the options
-// that the tools' --help names.
+// What an operator installs: the .deb that cpack makes, and manuals naming exactly the options of the tools' --help.
 #include "host_test_support.h"
 
 namespace {
@@ -24,8 +23,7 @@ TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
   }
 }
 
-// The package holds the library, the tools and the manuals under /opt/kelmar, and nothing else; its library keeps
-// the search path DB2's sessions rely on, and its kelmar-check runs.
+// The package holds only the library, the tools and the manuals under /opt/kelmar; its library keeps its search path.
 TEST(Install, TheDebPackageHoldsTheDocumentedLayoutAndItsCheckRuns) {
   constexpr const char* kConfig = KELMAR_TESTBED_BINARY_DIR "/CPackConfig.cmake";
   RunIsolated([] {

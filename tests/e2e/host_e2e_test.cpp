@@ -13,7 +13,6 @@ namespace {
 using namespace kelmar::testbed;
 using namespace kelmar::testing;
 
-constexpr const char* kUnloadMarker = "/tmp/xj_unloadLibXjKelmar";
 constexpr const char* kStore = "/tmp/home1/store";
 constexpr const char* kTimestamp = "20261205141541";
 constexpr auto npos = std::string::npos;
@@ -50,30 +49,12 @@ void ExpectFailure(const Names& args, int status, const std::string& message) {
   EXPECT_EQ(Listing("/tmp/w"), before) << "no output, no leftovers";
 }
 
-// What the trace tells about the backend's loads and unloads and the sessions open meanwhile.
-struct Story { int loads = 0, unloads = 0, unloads_while_open = 0, peak = 0; };  // peak: the most open at once
-Story ReadStory() {
-  Story story;
-  int open = 0;
-  for (const std::string& line : TraceLines()) {
-    if (line == "sqluvint(): -----------Leaving, returning 0--------") story.peak = std::max(story.peak, ++open);
-    if (line == "sqluvend(): Calling sqluvendpp()") --open;
-    if (line.find("dlopen succeeded") != npos) ++story.loads;
-    if (line.rfind("unInitializeFptrs(): sqluv_handle is:", 0) == 0 && line.find("(nil)") == npos) {
-      ++story.unloads;
-      story.unloads_while_open += open > 0;
-    }
-  }
-  return story;
-}
-
 // Images through Instance002, named by the options, queried and deleted as DB2 does; then logs, one session after
 // another as DB2's log archiving process stores them: with the unload marker each session loads the backend afresh.
 // Relative paths: kelmar-host takes them against its own working directory, wherever the library goes.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   struct Case { std::size_t size; int sessions; bool unloads; };
-  const Case cases[] = {{0, 2, false},     {65536, 1, false},        {3 * 65536 + 1, 4, false},
-                        {65535, 1, true}, {10 * 65536 + 1, 4, true}, {1, 3, true}};
+  const Case cases[] = {{0, 2, false}, {3 * 65536 + 1, 4, false}, {65535, 1, true}, {10 * 65536 + 1, 4, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.size << " bytes, " << c.sessions << " sessions, marker " << c.unloads);
     RunIsolated([&] {
@@ -81,18 +62,13 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       ASSERT_EQ(chdir("/tmp"), 0);
       const std::string image = PatternBytes(c.size, c.sessions);
       WriteFile("/tmp/image", image);
-      if (c.unloads) WriteFile(kUnloadMarker, "");
+      if (c.unloads) WriteFile("/tmp/xj_unloadLibXjKelmar", "");
       const Names options = {"--options", "XjInstanceName=Instance002"};
       for (Names run : {Backup("image", c.sessions), Restore("restored", c.sessions)}) {
         run.insert(run.end(), {"--buffer-size", "65536", "--progress", options[0], options[1]});  // the last counts
-        ClearTrace();
         const ProgramRun result = Host(run);
         ExpectOk(result);
         EXPECT_EQ(result.err.rfind(run[0] + ": " + std::to_string(c.size) + " bytes (", 0), 0u) << "the totals line";
-        const Story story = ReadStory();
-        // The last session to end unloads; otherwise the sessions of one process share one load.
-        EXPECT_EQ(std::tuple(story.peak, story.unloads_while_open, story.unloads >= 1, c.unloads || story.loads == 1),
-                  std::tuple(c.sessions, 0, c.unloads, true));
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image);
       EXPECT_EQ(Listing("/tmp/home2/store").size(), static_cast<std::size_t>(c.sessions));
@@ -108,14 +84,18 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       }
       ClearTrace();
       ExpectOk(Host(archive));
-      const Story story = ReadStory();  // one query session looks for the names in the store first
-      EXPECT_TRUE(story.loads == (c.unloads ? 4 : 1) && story.unloads == (c.unloads ? 4 : 0)) << story.loads;
+      // Without the marker the sessions share one load; one query session looks for the names in the store first.
+      int loads = 0, unloads = 0;
+      for (const std::string& line : TraceLines()) {
+        loads += line.find("dlopen succeeded") != npos;
+        unloads += line.rfind("unInitializeFptrs(): sqluv_handle is:", 0) == 0 && line.find("(nil)") == npos;
+      }
+      EXPECT_EQ(std::tuple(loads, unloads), c.unloads ? std::tuple(4, 4) : std::tuple(1, 0));
       ExpectFailure({"archive", "S0000002.LOG"}, 1, "the store already holds log file S0000002.LOG");
       ExpectOk(Host({"retrieve", "--output-dir", "back", "S0000003.LOG", "S0000001.LOG"}));
       EXPECT_EQ(Listing("/tmp/back"), (Names{"S0000001.LOG", "S0000003.LOG"}));
-      for (const std::string& name : Listing("/tmp/back")) {
-        EXPECT_TRUE(ReadFile("/tmp/back/" + name) == ReadFile("/tmp/" + name)) << name;
-      }
+      EXPECT_TRUE(ReadFile("/tmp/back/S0000001.LOG") == ReadFile("/tmp/S0000001.LOG") &&
+                  ReadFile("/tmp/back/S0000003.LOG") == ReadFile("/tmp/S0000003.LOG"));
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
       const std::string logs = Host({"query-logs"}).out;
       EXPECT_TRUE(logs.find("total: 2 objects") != npos && logs.find("S0000002.LOG") == npos) << logs;
@@ -153,9 +133,9 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          runs[0] = Host(Backup("/tmp/w/a"));
          other.join();
          ASSERT_EQ(runs[0].status + runs[1].status, 1) << "one stores, one is refused";
-         // Refused at its first commit, or before any data when the other one was done already.
+         // "object already exists" at its first commit, or "already holds" when the other one was done already.
          const std::string& refusal = (runs[0].status == 0 ? runs[1] : runs[0]).err;
-         EXPECT_NE(refusal.find(" already "), npos) << refusal;  // "object already exists", or "already holds"
+         EXPECT_NE(refusal.find(" already "), npos) << refusal;
          ExpectOk(Host(Restore("/tmp/w/out")));
          EXPECT_TRUE(ReadFile("/tmp/w/out") == (runs[0].status == 0 ? kA : kB));
        }},
@@ -170,7 +150,6 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          ExpectFailure(Backup("/tmp/w/b"), 1, "\"object already exists\"; deleted the parts it had committed: 1, 2");
          EXPECT_EQ(Listing(kStore), Names{Part(3).substr(strlen(kStore) + 1)});
          EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
-         ExpectFailure(Restore("/tmp/w/out"), 1, "kelmar-host: restore failed: ");
        }},
       {"outputs that are not regular files", [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
@@ -195,21 +174,11 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
                        "kelmar-host: backup failed: looking into the store: sqluvint returned -1, return code "
                        "SQLUV_INIT_FAILED (11); run kelmar-check with the same options, or switch the trace on "
                        "(/tmp/libkelmar.log)\n");
-         // The backend's refusal, forwarded.
-         ExpectFailure({"backup", "--input", "/tmp/w/a", "--db", "../x"}, 1,
-                       "kelmar-host: backup failed: looking into the store: sqluvint returned SQLUV_INIT_FAILED (11): "
-                       "\"invalid database name\"; run kelmar-check");
          ExpectFailure(Restore("/tmp/w/out", 1), 1, "kelmar-host: restore failed: session 1: sqluvint returned "
                                                       "SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n");
-         ExpectOk(Host(Backup("/tmp/w/a", 2)));
-         ExpectFailure(Restore("/tmp/w/out", 1), 1,
-                       "kelmar-host: restore failed: the image has more parts than this restore's 1 session (part 2 "
-                       "exists): restore it with as many sessions as its backup had\n");
          ExpectFailure({"backup", "--input", "/tmp/w/missing"}, 2,
                        "kelmar-host: backup failed: cannot open input file /tmp/w/missing: No such file or "
                        "directory\n");
-         ExpectFailure({"query-logs", "--record", "vmName=Instance0000000001"}, 2,  // 18 characters
-                       "kelmar-host: value for options record field vmName must be at most 17 characters");
          ExpectFailure({"--library", "/nowhere/libkelmar.so", "query-logs"}, 3,
                        "kelmar-host: cannot load /nowhere/libkelmar.so: ");
        }},

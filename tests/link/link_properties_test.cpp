@@ -1,5 +1,4 @@
-// The properties of the built libkelmar.so that DB2 and the operators rely on, read from the file itself, and
-// what its search path does for a backend's own dependencies: nothing.
+// The built libkelmar.so as DB2 and the operators rely on it, and what its search path does for a backend: nothing.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
