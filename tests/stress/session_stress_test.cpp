@@ -60,8 +60,8 @@ void Meddle(const std::stop_token& stop) {
 TEST(SessionStress, EverySessionGetsItsBackendWhileMarkersAndTraceComeAndGo) {
   tb::RunIsolated([] {
     tb::InstallBackend(KELMAR_STRESS_BACKEND);
-    std::jthread operator_thread(Meddle);
     {
+      const std::jthread operator_thread(Meddle);  // stops after the sessions' threads end
       // Between rounds every session is over, so a present unload marker gets its chance at the next sqluvint.
       std::barrier round_end(kThreads);
       std::vector<std::jthread> threads;
@@ -74,8 +74,6 @@ TEST(SessionStress, EverySessionGetsItsBackendWhileMarkersAndTraceComeAndGo) {
         });
       }
     }
-    operator_thread.request_stop();
-    operator_thread.join();
     std::ifstream file(kelmar::stress::kEventsFile);
     const std::string events{std::istreambuf_iterator<char>(file), {}};
     const auto loads = std::ranges::count(events, 'l'), unloads = std::ranges::count(events, 'u');
