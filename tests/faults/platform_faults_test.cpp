@@ -87,7 +87,6 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
     tb::InSession(tb::kComplete, [&](const std::string&) {
       tb::Db2Session first, second;
       Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
-      EXPECT_EQ(getenv("VORLAN_VM"), nullptr);
       EXPECT_STREQ(vorlan_vm, "Instance001");
       // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
       tb::WriteFile(kelmar::kUnloadMarker, "");
@@ -108,7 +107,6 @@ TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
     const std::string before = std::filesystem::current_path();
     tb::Db2Session first, second;
     Striking(Call::kChdir, 0, EACCES, [&] { ExpectStarted(first); });
-    EXPECT_EQ(std::filesystem::current_path(), before);
     EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" +
                               base + "/libXjKelmar.so\""), 1u);
     void* const handle = sqluv_handle;
