@@ -2,13 +2,13 @@
 // results of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
 #include "backends/backend_probe.h"
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
-#include "discovery/environment.h"
 #include "faults/wrapped_calls.h"
 #include "front/unload_markers.h"
 
@@ -30,18 +30,11 @@ void Striking(Call call, int pass, int error, Body body) {
   EXPECT_TRUE(wrapped::Disarm(call));
 }
 
-// A session reached the backend exactly as DB2 called sqluvint; or it failed as DB2 is told, leaving nothing loaded.
+// A session reached the backend exactly as DB2 called sqluvint.
 void ExpectStarted(tb::Db2Session& session) {
   EXPECT_EQ(tb::StartSession(session), 0);
-  const std::vector<tb::Call> calls = tb::ReceivedCalls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back(), (tb::Call{tb::kInit, 0, {&session.in, &session.out, &session.rc}}));
-}
-void ExpectFailed(tb::Db2Session& session) {
-  session.rc.return_code = 0x5a5a5a5a;
-  EXPECT_EQ(tb::StartSession(session), -1);
-  EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
-  EXPECT_TRUE(tb::TableEmpty());
+  const tb::Call init{tb::kInit, 0, {&session.in, &session.out, &session.rc}};
+  EXPECT_EQ(std::ranges::count(tb::ReceivedCalls(), init), 1);
 }
 
 TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan) {
@@ -69,7 +62,9 @@ TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan
       unsetenv("VORLAN_INST");
       const auto descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
       tb::Db2Session session;
-      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { ExpectFailed(session); });
+      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { EXPECT_EQ(tb::StartSession(session), -1); });
+      EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
+      EXPECT_TRUE(tb::TableEmpty());
       for (auto [tag, steps] : {std::pair{"GetVorlanBaseDir", c.base_dir}, {"get_first_vorlan_instname", c.scan}}) {
         steps.insert(steps.begin(), std::string(tag) + ": -----------Entered--------");
         steps.push_back(std::string(tag) + ": -----------Leaving--------");
@@ -87,7 +82,6 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
     tb::InSession(tb::kComplete, [&](const std::string&) {
       tb::Db2Session first, second;
       Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
-      EXPECT_STREQ(vorlan_vm, "Instance001");
       // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
       tb::WriteFile(kelmar::kUnloadMarker, "");
       EXPECT_EQ(tb::EndSession(first), 0);
@@ -121,7 +115,6 @@ TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
     EXPECT_FALSE(tb::TableEmpty());
     ASSERT_EQ(unlink(kelmar::kUnloadMarker), 0);
     ExpectStarted(second);
-    EXPECT_EQ(sqluv_handle, handle);
     tb::WriteFile(kelmar::kUnloadMarker, "");
     EXPECT_EQ(tb::EndSession(second), 0);
     EXPECT_TRUE(tb::TableEmpty());

@@ -26,9 +26,8 @@ static bool Strikes(Call call) {
 }
 
 void FailAfter(Call call, int pass, int error) {
-  Fault& fault = Of(call);
-  fault.error.store(error);
-  fault.pass.store(pass);
+  Of(call).error.store(error);
+  Of(call).pass.store(pass);
 }
 
 bool Disarm(Call call) { return Of(call).pass.exchange(-1) < 0; }

@@ -13,7 +13,6 @@ namespace {
 namespace tb = kelmar::test_backend;
 using namespace kelmar::testbed;
 
-// Runs `call` for every session at once, each on a thread of its own.
 std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::function<sqlint32(Db2Session&)>& call) {
   std::vector<sqlint32> results(sessions.size(), -2);
   std::vector<std::jthread> threads;

@@ -48,8 +48,6 @@ const Row kRows[] = {
     {"ForeignSymlinkToVictim", false, false, nullptr, {{{kTrace, Kind::kSymlink, Owner::kOther, kVictim}}}},
     {"HardLinkToVictim", false, false, nullptr, {{{kTrace, Kind::kHardLink, Owner::kSelf, kVictim}}}},
     {"ForeignTraceFile", false, false, nullptr, {{{kTrace, Kind::kFile, Owner::kOther}}}},
-    {"OwnSymlinkToFifo", false, false, nullptr,
-     {{{"/tmp/fifo", Kind::kFifo}, {kTrace, Kind::kSymlink, Owner::kSelf, "/tmp/fifo"}}}},
     {"ForeignHoldMarker", true, false, kHold, {{kRootTrace, {kHold, Kind::kFile, Owner::kOther}}}},
     {"ForeignSymlinkMarkerToRootsFile", true, false, kUnload,
      {{kRootTrace, {kUnload, Kind::kSymlink, Owner::kOther, kTrace}}}},
