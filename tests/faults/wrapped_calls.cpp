@@ -10,10 +10,9 @@
 
 namespace kelmar::wrapped_calls {
 
-// Atomics: a fault is armed and read on whatever thread the case uses. A negative pass count: disarmed.
+// Atomics: a fault is armed and read on whatever thread the case uses. A negative pass count: struck or disarmed.
 struct Fault {
   std::atomic<int> pass{-1}, error{0};
-  std::atomic<bool> struck{false};
 };
 static std::array<Fault, static_cast<std::size_t>(Call::kCount)> faults;
 static Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
@@ -22,22 +21,16 @@ static Fault& Of(Call call) { return faults[static_cast<std::size_t>(call)]; }
 static bool Strikes(Call call) {
   Fault& fault = Of(call);
   if (fault.pass.load() < 0 || fault.pass.fetch_sub(1) > 0) return false;
-  fault.struck.store(true);
   errno = fault.error.load();
   return true;
 }
 
 void FailAfter(Call call, int pass, int error) {
-  Fault& fault = Of(call);
-  fault.error.store(error);
-  fault.struck.store(false);
-  fault.pass.store(pass);
+  Of(call).error.store(error);
+  Of(call).pass.store(pass);
 }
 
-bool Disarm(Call call) {
-  Of(call).pass.store(-1);
-  return Of(call).struck.load();
-}
+bool Disarm(Call call) { return Of(call).pass.exchange(-1) < 0; }
 
 }  // namespace kelmar::wrapped_calls
 
