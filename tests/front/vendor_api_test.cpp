@@ -44,18 +44,18 @@ sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, tb::Call&
 }
 
 // The whole trace of a call of the loaded backend by a session of action READ, while an undeletable
-// "/tmp/debugDB2_nounload" spares every marker check (`spared`) or no marker is there.
-Lines CallLines(tb::Entry entry, sqlint32 result, bool spared = true) {
+// "/tmp/debugDB2_nounload" spares every marker check.
+Lines CallLines(tb::Entry entry, sqlint32 result) {
   const std::string t = kTags[entry] + ": ", name = kelmar::kBackendEntryNames[entry];
   const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------", op = "...opType: SQLUV_READ";
   Lines lines = {t + kEntered};
   if (entry == tb::kInit) lines = {t + kEntered, t + op, hold, t + "-----------XJREG= [/tmp/reg]"};
   if (entry == tb::kDel) lines = {hold, t + kEntered, t + op, t + "-----------XJREG= [/tmp/reg]"};
-  if (entry == tb::kInit && spared) lines.push_back(t + kKeepLoaded);
+  if (entry == tb::kInit) lines.push_back(t + kKeepLoaded);
   lines.push_back(t + "sqluv_handle is:" + Shown(sqluv_handle) + ", f_" + name.substr(0, name.size() - 2) + " is " +
                   Shown(dlsym(sqluv_handle, name.c_str())));
   lines.push_back(t + "Calling " + name + "()");
-  if (entry == tb::kEnd && spared) lines.push_back(t + kKeepLoaded);
+  if (entry == tb::kEnd) lines.push_back(t + kKeepLoaded);
   lines.push_back(t + "-----------Leaving, returning " + std::to_string(result) + "--------");
   return lines;
 }
@@ -92,7 +92,7 @@ Lines LoadFrom(const std::string& base, bool fails, const Lines& after, std::str
 }
 
 TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
-  InSession(tb::kComplete, [](const std::string& base) {
+  InSession(tb::kComplete, [](const std::string&) {
     // A keep-loaded marker that cannot be deleted: it spares every check of the unload marker, and shows one.
     MakeDirs(std::string(kelmar::kKeepLoadedMarker) + "/busy");
     WriteFile(kelmar::kUnloadMarker, "");
@@ -116,7 +116,6 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     ASSERT_EQ(StartSession(session), 0);
     // The first sqluvint loads, after the marker check; discovery's own lines are its tests' business.
     EXPECT_EQ(TraceLines().at(5), "initializeFptrs(): " + kEntered);
-    EXPECT_EQ(LoaderLines(), LoadFrom(base, false, {"-----------Leaving, returning 1--------"}));
     Lines lines = TraceLines();
     std::erase_if(lines, [](const std::string& l) { return l.starts_with("GetVorlan") || l.starts_with("init"); });
     EXPECT_EQ(lines, CallLines(tb::kInit, 0)) << "the first sqluvint";
@@ -228,18 +227,11 @@ TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
       EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
       EXPECT_EQ(sqluv_handle, handle) << "spared";
     }
-    // sqluvint unloads, then loads afresh from discovery.
+    // Unspared, sqluvint unloads before it loads afresh, and sqluvend unloads.
     ClearTrace();
     EXPECT_EQ(StartSession(third), 0);
     EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
-    // sqluvend unloads after the backend ended the session.
-    Lines expected = CallLines(tb::kEnd, 0, false);
-    const std::string u = "unInitializeFptrs(): ";
-    expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(sqluv_handle),
-                                         u + "-----------Leaving, returning 1--------"});
-    ClearTrace();
     EXPECT_EQ(EndSession(third), 0);
-    EXPECT_EQ(TraceLines(), expected);
     EXPECT_TRUE(tb::TableEmpty());
     EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
     EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
