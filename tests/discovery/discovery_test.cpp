@@ -309,8 +309,6 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
       {installed, "", "Inst", "/tmp/home/Bas", {}, true, 14}, {installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
-      {installed, "", "Inst", "", {}, true, 1},
-      {[](Tree t) { t.Install("...", "/tmp/home"); }, "", "...", "/tmp/home/Base", {}},
       {[](Tree) {}, "", std::nullopt, std::nullopt, {B("get_first_vorlan_instname() failed as well, returning error.")},
        false},
       {[](Tree t) { t.AddInstance("Inst"); }, "", "Inst", std::nullopt,
