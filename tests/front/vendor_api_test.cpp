@@ -135,9 +135,8 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
         EXPECT_EQ(CallExported(entry, session, actions[i], sent), results[i]);
         EXPECT_EQ(session.rc.return_code, 1234);
         EXPECT_EQ(TraceLines(), CallLines(entry, results[i]));
-        const std::vector<tb::Call> calls = tb::ReceivedCalls();
-        ASSERT_EQ(calls.size(), ++received);
-        EXPECT_EQ(calls.back(), sent);
+        ASSERT_EQ(tb::ReceivedCalls().size(), ++received);
+        EXPECT_EQ(tb::ReceivedCalls().back(), sent);
       }
     }
   });
@@ -157,7 +156,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
   const Lines no_base_dir = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir failed, returning error.", kFailed};
   // The name; lays out the installation and gives the expected lines; how getcwd shows the base, if not as itself.
   struct Case { std::string name; std::function<Lines()> arrange; std::string shown = ""; };
-  std::vector<Case> cases = {
+  const Case cases[] = {
       {"no base directory", [&] { RegistryTree(kRegistryRoot).Export(); return no_base_dir; }},
       {"not a library, in a directory too long to read back", [] {
          std::filesystem::create_directory_symlink(LongDirectory(1100), kHome);
@@ -174,14 +173,11 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::copy_file(tb::kComplete, base + "/libXjKelmar.s");
          return no_base_dir;
        }},
+      {"without its first entry", [] {  // PlatformFaults drives one without the last
+         return LoadFrom(InstallBackend(tb::kWithoutEntry[tb::kInit]), false,
+                         {"Entry point sqluvintpp not found, unloading.", kFailed});
+       }},
   };
-  for (std::size_t missing = 0; missing < tb::kWithoutEntry.size(); ++missing) {
-    const std::string entry = kelmar::kBackendEntryNames[missing];
-    cases.push_back({"without " + entry, [=] {
-                       return LoadFrom(InstallBackend(tb::kWithoutEntry[missing]), false,
-                                       {"Entry point " + entry + " not found, unloading.", kFailed});
-                     }});
-  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunIsolated([&] {
@@ -234,7 +230,6 @@ TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
     EXPECT_EQ(EndSession(third), 0);
     EXPECT_TRUE(tb::TableEmpty());
     EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
-    EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
   });
 }
 
