@@ -1,6 +1,5 @@
 #include "log/trace_log.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -70,10 +70,7 @@ TEST(TraceSwitch, NoLineWithoutAWritableFileOrOnceTheProcessSwitchedItOff) {
       [] {  // a one-page file system, filled up
         ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
         ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0);
-        const int fd = open("/tmp/small/trace", O_WRONLY | O_CREAT, 0666);
-        while (write(fd, std::string(512, 'f').data(), 512) > 0) {
-        }
-        close(fd);
+        std::ofstream("/tmp/small/trace") << std::string(8192, 'f');
         ASSERT_EQ(symlink("/tmp/small/trace", kelmar::kTraceLogPath), 0);
       }};
   for (const auto& arrange : unwritable) {
