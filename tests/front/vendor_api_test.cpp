@@ -143,11 +143,8 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
 }
 
 std::string LongDirectory(std::size_t length) {
-  std::string path = "/tmp/h";
-  while (path.size() < length) {
-    const std::size_t run = std::min<std::size_t>(200, length - path.size() - 1);
-    path.append(1, '/').append(run, 'd');
-  }
+  std::string path = "/tmp/h";  // no name longer than 199 characters
+  while (path.size() < length) path += path.size() % 200 == 0 ? '/' : 'd';
   MakeDirs(path);
   return path;
 }
