@@ -144,7 +144,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
        "Linked", no_preferred + fed("Got instance name:  Linked")},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
       {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
-      {preferred, std::nullopt, fed("Invalid arguments "), 0},  // a null buffer, further below, too
+      {preferred, std::nullopt, fed("Invalid arguments "), 0},
       {preferred, "Insta", {}, 6}, {preferred, "", {}, 1},
   };
   for (const Case& c : cases) {
@@ -153,9 +153,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
-      if (c.capacity == 0) { EXPECT_EQ(get_first_vorlan_instname(nullptr, 1024), -1); }
-      const Lines lines = Lines{F(kEntered)} + c.lines + Lines{F(kLeaving)};
-      EXPECT_EQ(TraceLines(), c.capacity == 0 ? lines + lines : lines);
+      EXPECT_EQ(TraceLines(), Lines{F(kEntered)} + c.lines + Lines{F(kLeaving)});
     });
   }
   RunIsolated([] {  // the first qualifying entry in listing order wins
