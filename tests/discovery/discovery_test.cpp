@@ -139,9 +139,6 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
                           product + "/A")},
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/Gone) failed, errno: 2")},
-      {[&](Tree) { MakeDirs("/tmp/real"); WriteFile("/tmp/real/Db2Agent", "");  // linked, its agent a file
-                   fs::create_symlink("/tmp/real", product + "/Linked"); },
-       "Linked", no_preferred + fed("Got instance name:  Linked")},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
       {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
       {preferred, std::nullopt, fed("Invalid arguments "), 0},
