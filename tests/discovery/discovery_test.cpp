@@ -286,10 +286,6 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   while (long_root.size() < 999) long_root += long_root.size() % 200 == 0 ? '/' : 'd';
   const std::string cut = (long_root + "/Vorlan/Inst/Base/.properties").substr(0, 1023);
   const auto installed = [](Tree t) { t.Install("Inst", "/tmp/home"); };
-  const auto with_properties = [](std::string content) {
-    return [content](Tree t) { t.Install("Inst", "/tmp/home"); t.WriteProperties("Inst", content); };
-  };
-  const auto not_accessible = [](std::string p) { return Lines{B("XJZqDb2QZT DB2 Library " + p + " not accessible")}; };
   const auto refused = [](std::string name) {  // at once: no scan, no environment, no file
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
@@ -299,8 +295,6 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
       {installed, "", "Inst", "/tmp/home/Bas", {}, true, 14}, {installed, "", "Inst", "/tmp/home/Base", {}, true, 15},
-      {[](Tree) {}, "", std::nullopt, std::nullopt, {B("get_first_vorlan_instname() failed as well, returning error.")},
-       false},
       {[](Tree t) { t.AddInstance("Inst"); }, "", "Inst", std::nullopt,
        {B("path for .properties is: " + props), B("Could not open file " + props)}},
       // The cut path names a file that exists; reading it would load another backend.
@@ -309,8 +303,8 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
          WriteFile(cut, "dVORLANHOME /tmp/home\n");
          xjReg.store(long_root.c_str());
        }, "", "Inst", std::nullopt, {B("Could not open file " + cut)}},
-      {with_properties("dVORLANHOME\ndVORLANHOME /tmp/home\n"), "", "Inst", std::nullopt, not_accessible("")},
-      {[&](Tree t) { installed(t); WriteFile(library, "", 0644); }, "", "Inst", std::nullopt, not_accessible(library)},
+      {[&](Tree t) { installed(t); WriteFile(library, "", 0644); }, "", "Inst", std::nullopt,
+       {B("XJZqDb2QZT DB2 Library " + library + " not accessible")}},
       {installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt, refused("../Vorlan/Inst"), false},
       {installed, "", ".", {}, refused("."), false}, {installed, "", "..", {}, refused(".."), false},
   };
