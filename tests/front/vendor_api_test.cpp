@@ -43,8 +43,7 @@ sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, tb::Call&
   }
 }
 
-// The whole trace of a call of the loaded backend by a session of action READ, while an undeletable
-// "/tmp/debugDB2_nounload" spares every marker check.
+// A call's whole trace in a READ session while an undeletable "/tmp/debugDB2_nounload" spares every marker check.
 Lines CallLines(tb::Entry entry, sqlint32 result) {
   const std::string t = kTags[entry] + ": ", name = kelmar::kBackendEntryNames[entry];
   const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------", op = "...opType: SQLUV_READ";
@@ -184,7 +183,6 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       Db2Session session;
       session.info.action = nullptr;
       EXPECT_EQ(StartSession(session), -1);
-      EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
       EXPECT_EQ(LoaderLines(), expected);
       EXPECT_TRUE(tb::TableEmpty());
       EXPECT_EQ(dlopen((std::string(kHome) + "/Base/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
