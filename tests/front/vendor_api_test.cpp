@@ -43,19 +43,18 @@ sqlint32 CallExported(tb::Entry entry, Db2Session& s, sqlint32 action, tb::Call&
   }
 }
 
-// The whole trace of a call of the loaded backend by a session of action READ, while an undeletable
-// "/tmp/debugDB2_nounload" spares every marker check (`spared`) or no marker is there.
-Lines CallLines(tb::Entry entry, sqlint32 result, bool spared = true) {
+// A call's whole trace in a READ session while an undeletable "/tmp/debugDB2_nounload" spares every marker check.
+Lines CallLines(tb::Entry entry, sqlint32 result) {
   const std::string t = kTags[entry] + ": ", name = kelmar::kBackendEntryNames[entry];
   const std::string hold = t + "-----------Will wait if /tmp/debugDB2 exists --------", op = "...opType: SQLUV_READ";
   Lines lines = {t + kEntered};
   if (entry == tb::kInit) lines = {t + kEntered, t + op, hold, t + "-----------XJREG= [/tmp/reg]"};
   if (entry == tb::kDel) lines = {hold, t + kEntered, t + op, t + "-----------XJREG= [/tmp/reg]"};
-  if (entry == tb::kInit && spared) lines.push_back(t + kKeepLoaded);
+  if (entry == tb::kInit) lines.push_back(t + kKeepLoaded);
   lines.push_back(t + "sqluv_handle is:" + Shown(sqluv_handle) + ", f_" + name.substr(0, name.size() - 2) + " is " +
                   Shown(dlsym(sqluv_handle, name.c_str())));
   lines.push_back(t + "Calling " + name + "()");
-  if (entry == tb::kEnd && spared) lines.push_back(t + kKeepLoaded);
+  if (entry == tb::kEnd) lines.push_back(t + kKeepLoaded);
   lines.push_back(t + "-----------Leaving, returning " + std::to_string(result) + "--------");
   return lines;
 }
@@ -92,7 +91,7 @@ Lines LoadFrom(const std::string& base, bool fails, const Lines& after, std::str
 }
 
 TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
-  InSession(tb::kComplete, [](const std::string& base) {
+  InSession(tb::kComplete, [](const std::string&) {
     // A keep-loaded marker that cannot be deleted: it spares every check of the unload marker, and shows one.
     MakeDirs(std::string(kelmar::kKeepLoadedMarker) + "/busy");
     WriteFile(kelmar::kUnloadMarker, "");
@@ -116,16 +115,13 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     ASSERT_EQ(StartSession(session), 0);
     // The first sqluvint loads, after the marker check; discovery's own lines are its tests' business.
     EXPECT_EQ(TraceLines().at(5), "initializeFptrs(): " + kEntered);
-    EXPECT_EQ(LoaderLines(), LoadFrom(base, false, {"-----------Leaving, returning 1--------"}));
     Lines lines = TraceLines();
     std::erase_if(lines, [](const std::string& l) { return l.starts_with("GetVorlan") || l.starts_with("init"); });
     EXPECT_EQ(lines, CallLines(tb::kInit, 0)) << "the first sqluvint";
-    EXPECT_EQ(TimesLogged("GetVorlanBaseDir: path for .properties is: /tmp/home"), 1u);
 
     // Every later call, sqluvint included, is exactly the call of the loaded backend: no second load.
     session.out.pVendorCB = &session;
-    const sqlint32 results[] = {SQLUV_ENDOFMEDIA, -123456, INT_MIN, INT_MAX}, actions[] = {SQLUV_ABORT, -7, INT_MIN,
-                                                                                           INT_MAX};
+    const sqlint32 results[] = {SQLUV_ENDOFMEDIA, INT_MIN, INT_MAX}, actions[] = {SQLUV_ABORT, INT_MAX, INT_MIN};
     std::size_t received = 1;
     for (int e = tb::kInit; e < tb::kEntryCount; ++e) {
       const auto entry = static_cast<tb::Entry>(e);
@@ -138,20 +134,16 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
         EXPECT_EQ(CallExported(entry, session, actions[i], sent), results[i]);
         EXPECT_EQ(session.rc.return_code, 1234);
         EXPECT_EQ(TraceLines(), CallLines(entry, results[i]));
-        const std::vector<tb::Call> calls = tb::ReceivedCalls();
-        ASSERT_EQ(calls.size(), ++received);
-        EXPECT_EQ(calls.back(), sent);
+        ASSERT_EQ(tb::ReceivedCalls().size(), ++received);
+        EXPECT_EQ(tb::ReceivedCalls().back(), sent);
       }
     }
   });
 }
 
 std::string LongDirectory(std::size_t length) {
-  std::string path = "/tmp/h";
-  while (path.size() < length) {
-    const std::size_t run = std::min<std::size_t>(200, length - path.size() - 1);
-    path.append(1, '/').append(run, 'd');
-  }
+  std::string path = "/tmp/h";  // no name longer than 199 characters
+  while (path.size() < length) path += path.size() % 200 == 0 ? '/' : 'd';
   MakeDirs(path);
   return path;
 }
@@ -160,7 +152,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
   const Lines no_base_dir = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir failed, returning error.", kFailed};
   // The name; lays out the installation and gives the expected lines; how getcwd shows the base, if not as itself.
   struct Case { std::string name; std::function<Lines()> arrange; std::string shown = ""; };
-  std::vector<Case> cases = {
+  const Case cases[] = {
       {"no base directory", [&] { RegistryTree(kRegistryRoot).Export(); return no_base_dir; }},
       {"not a library, in a directory too long to read back", [] {
          std::filesystem::create_directory_symlink(LongDirectory(1100), kHome);
@@ -177,14 +169,11 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::copy_file(tb::kComplete, base + "/libXjKelmar.s");
          return no_base_dir;
        }},
+      {"without its first entry", [] {  // PlatformFaults drives one without the last
+         return LoadFrom(InstallBackend(tb::kWithoutEntry[tb::kInit]), false,
+                         {"Entry point sqluvintpp not found, unloading.", kFailed});
+       }},
   };
-  for (std::size_t missing = 0; missing < tb::kWithoutEntry.size(); ++missing) {
-    const std::string entry = kelmar::kBackendEntryNames[missing];
-    cases.push_back({"without " + entry, [=] {
-                       return LoadFrom(InstallBackend(tb::kWithoutEntry[missing]), false,
-                                       {"Entry point " + entry + " not found, unloading.", kFailed});
-                     }});
-  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunIsolated([&] {
@@ -194,7 +183,6 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       Db2Session session;
       session.info.action = nullptr;
       EXPECT_EQ(StartSession(session), -1);
-      EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
       EXPECT_EQ(LoaderLines(), expected);
       EXPECT_TRUE(tb::TableEmpty());
       EXPECT_EQ(dlopen((std::string(kHome) + "/Base/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
@@ -204,12 +192,9 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       EXPECT_EQ(sqluvdel(&without_session, &session.out, &session.rc), -1);
       EXPECT_EQ(session.rc.return_code, 1234);
       // No action, no input, no session record: no action name, and no crash; every call tries to load.
-      for (const auto& [line, times] : std::map<std::string, std::size_t>{
-               {"sqluvint(): ...opType: (null)", 2}, {"sqluvdel(): ...opType: (null)", 1},
-               {"sqluvint(): initializeFptrs() failed, returning error.", 2},
-               {"sqluvdel(): initializeFptrs() failed, returning error.", 1}, {"initializeFptrs(): " + kEntered, 3}}) {
-        EXPECT_EQ(TimesLogged(line), times) << line;
-      }
+      EXPECT_EQ(TimesLogged("sqluvint(): ...opType: (null)"), 2u);
+      EXPECT_EQ(TimesLogged("sqluvdel(): initializeFptrs() failed, returning error."), 1u);
+      EXPECT_EQ(TimesLogged("initializeFptrs(): " + kEntered), 3u);
       const std::string base = InstallBackend(tb::kComplete);
       ClearTrace();
       EXPECT_EQ(StartSession(session), 0);
@@ -233,22 +218,12 @@ TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
       EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
       EXPECT_EQ(sqluv_handle, handle) << "spared";
     }
-    // sqluvint unloads, then loads afresh from discovery.
+    // Unspared, sqluvint unloads before it loads afresh, and sqluvend unloads.
     ClearTrace();
     EXPECT_EQ(StartSession(third), 0);
     EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
-    EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
-    // sqluvend unloads after the backend ended the session.
-    Lines expected = CallLines(tb::kEnd, 0, false);
-    const std::string u = "unInitializeFptrs(): ";
-    expected.insert(expected.end() - 1, {u + kEntered, u + "sqluv_handle is:" + Shown(sqluv_handle),
-                                         u + "-----------Leaving, returning 1--------"});
-    ClearTrace();
     EXPECT_EQ(EndSession(third), 0);
-    EXPECT_EQ(TraceLines(), expected);
-    EXPECT_TRUE(tb::TableEmpty());
     EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
-    EXPECT_EQ(access(kelmar::kUnloadMarker, F_OK), 0) << "the library never deletes the unload marker";
   });
 }
 
@@ -265,19 +240,15 @@ TEST(SessionPrep, OpTypeNamesTheNineActionsByTheFirstCharacterAndNothingElse) {
 }
 
 TEST(SessionPrep, RegistryRootIsSettledOnceFromXjregOrTheDefault) {
-  const std::pair<const char*, std::string> cases[] = {  // XJREG (null: unset), the root
-      {nullptr, "/etc/TornevaleRegistry"}, {"", "/etc/TornevaleRegistry"}, {"/opt/reg", "/opt/reg"}};
-  for (const auto& c : cases) {
-    RunIsolated([&] {
-      EnableTrace();
-      c.first != nullptr ? setenv("XJREG", c.first, 1) : unsetenv("XJREG");
-      SettleRegistryRoot("sqluvdel()");
-      setenv("XJREG", "/elsewhere", 1);  // too late: the root stays
-      SettleRegistryRoot("sqluvint()");
-      EXPECT_EQ(TraceLines(), (Lines{"sqluvdel(): -----------XJREG= [" + c.second + "]",
-                                     "sqluvint(): -----------XJREG= [" + c.second + "]"}));
-    });
-  }
+  RunIsolated([] {
+    EnableTrace();
+    unsetenv("XJREG");
+    SettleRegistryRoot("sqluvdel()");
+    setenv("XJREG", "/elsewhere", 1);  // too late: the root stays
+    SettleRegistryRoot("sqluvint()");
+    EXPECT_EQ(TraceLines(), (Lines{"sqluvdel(): -----------XJREG= [/etc/TornevaleRegistry]",
+                                   "sqluvint(): -----------XJREG= [/etc/TornevaleRegistry]"}));
+  });
 }
 
 TEST(SessionPrep, DebugHoldPassesAtOnceWithoutTheMarkerAndGoesOnWithin3SecondsOfItsRemoval) {
