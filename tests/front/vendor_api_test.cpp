@@ -152,7 +152,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
   const Lines no_base_dir = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir failed, returning error.", kFailed};
   // The name; lays out the installation and gives the expected lines; how getcwd shows the base, if not as itself.
   struct Case { std::string name; std::function<Lines()> arrange; std::string shown = ""; };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"no base directory", [&] { RegistryTree(kRegistryRoot).Export(); return no_base_dir; }},
       {"not a library, in a directory too long to read back", [] {
          std::filesystem::create_directory_symlink(LongDirectory(1100), kHome);
@@ -169,11 +169,14 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::copy_file(tb::kComplete, base + "/libXjKelmar.s");
          return no_base_dir;
        }},
-      {"without its first entry", [] {  // PlatformFaults drives one without the last
-         return LoadFrom(InstallBackend(tb::kWithoutEntry[tb::kInit]), false,
-                         {"Entry point sqluvintpp not found, unloading.", kFailed});
-       }},
   };
+  for (std::size_t missing = 0; missing < tb::kWithoutEntry.size(); ++missing) {
+    const std::string entry = kelmar::kBackendEntryNames[missing];
+    cases.push_back({"without " + entry, [=] {
+                       return LoadFrom(InstallBackend(tb::kWithoutEntry[missing]), false,
+                                       {"Entry point " + entry + " not found, unloading.", kFailed});
+                     }});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunIsolated([&] {
