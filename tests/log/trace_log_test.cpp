@@ -63,6 +63,7 @@ TEST(TraceSwitch, NoLineWithoutAWritableFile) {
         ASSERT_EQ(chmod(kelmar::kTraceLogPath, 0444), 0);
         DropPrivileges();  // root may write anything
       },
+      [] { ASSERT_EQ(mkdir(kelmar::kTraceLogPath, 0777), 0); },
       [] {  // a one-page file system, filled up
         ASSERT_EQ(mkdir("/tmp/small", 0755), 0);
         ASSERT_EQ(mount("tmpfs", "/tmp/small", "tmpfs", 0, "size=4k"), 0);
