@@ -74,6 +74,9 @@ TEST(SessionStress, EverySessionGetsItsBackendWhileMarkersAndTraceComeAndGo) {
     const auto loads = std::ranges::count(events, 'l'), unloads = std::ranges::count(events, 'u');
     EXPECT_GE(unloads, 1) << "the markers never made the library unload the backend: " << events;
     EXPECT_EQ(loads - unloads, sqluv_handle != nullptr ? 1 : 0) << events;
+    for (const std::string& line : tb::RawTraceLines()) {  // whole lines, though many threads wrote at once
+      EXPECT_TRUE(line.empty() || tb::HasTracePrefix(line, getpid())) << line;
+    }
   });
 }
 
