@@ -41,6 +41,7 @@ struct Row {
   const char* ignored;  // the marker of another user that the trace names
   std::array<Node, 3> nodes;
 };
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }  // stable test names, not the row's bytes
 
 // clang-format off
 const Row kRows[] = {
