@@ -2,6 +2,7 @@
 // and forwards DB2's calls to. Each backup image sequence or log file becomes
 // one file in the installation's store directory (object_store.h).
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,10 +81,11 @@ sqlint32 Guarded(Return_code* rc, Body body) noexcept {
   }
 }
 
-// strerror's buffer is shared between threads; these texts are constant.
-const char* ErrorText(int error) {
-  const char* text = strerrordesc_np(error);
-  return text != nullptr ? text : "unknown error";
+// strerror's buffer is shared between threads; GNU strerror_r gives the text
+// in `buffer` or as a constant.
+std::string ErrorText(int error) {
+  char buffer[128];
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 sqlint32 IoFailure(Return_code* rc, int error) {
@@ -226,7 +228,8 @@ sqlint32 Get(Session* session, Data* data, Return_code* rc) {
 // Puts the finished object under its name unless one is there already:
 // nothing a commit does may replace what another backup stored.
 int PublishWithoutReplacing(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  // The system call itself: glibc before 2.28 has no renameat2().
+  if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
   // A file system without the flag: link fails as well when the name is taken.
   if (link(from.c_str(), to.c_str()) != 0) return errno;

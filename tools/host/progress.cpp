@@ -24,7 +24,9 @@ ProgressLine::ProgressLine(std::string what, std::uint64_t total, bool on_termin
   drawer_ = std::thread([this] {
     std::unique_lock lock(mutex_);
     const auto interval = std::chrono::milliseconds(on_terminal_ ? 500 : 5000);
-    while (!stop_wanted_.wait_for(lock, interval, [this] { return stop_; })) {
+    // A wait on the system clock: one on the steady clock needs pthread_cond_clockwait, which glibc before 2.30
+    // lacks. A clock step only moves one redraw.
+    while (!stop_wanted_.wait_until(lock, std::chrono::system_clock::now() + interval, [this] { return stop_; })) {
       const std::string line = Line(false);
       WriteAll(STDERR_FILENO, line.data(), line.size());
     }
