@@ -6,9 +6,11 @@
 
 #include "backends/test_backend_paths.h"
 #include "check/elf_dynamic.h"
+#include "check/library_file.h"
 #include "check/report_output.h"
 #include "host_test_support.h"
 #include "loader/backend_table.h"
+#include "version_note.h"
 
 namespace {
 
@@ -49,6 +51,19 @@ void Beside(const std::string& backend, const std::string& in_library_path) {
 }
 
 ProgramRun Check(Names args) { args.insert(args.begin(), KELMAR_CHECK_PROGRAM); return RunProgram(args); }
+
+// A copy of the built libkelmar.so whose version note says 0.9, in the room of the version it has.
+const std::string kOlderLibrary = "/tmp/libkelmar-0.9.so";
+void OlderLibrary() {
+  using namespace std::string_literals;
+  const std::string owner = KELMAR_NOTE_OWNER "\0\0"s;  // padded to 4 bytes
+  const std::string version = KELMAR_VERSION;
+  std::string library = ReadFile(KELMAR_SHARED_LIBRARY);
+  const std::size_t at = library.find(owner + version);
+  ASSERT_NE(at, npos);
+  library.replace(at + owner.size(), version.size(), "0.9"s.append(version.size() - 3, '\0'));
+  WriteFile(kOlderLibrary, library);
+}
 
 TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
   // The tripwire backend stands in for a working one: each of its entry points ends the process at once.
@@ -102,6 +117,18 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
       {[] { Beside(KELMAR_CHECK_SYSTEM_BACKEND, ""); }, {}, 0, {},
        {R"(libresolv.so.2","found_by":"the system's library directories")"}},
       {[] {}, {"--options", "XjInstanceName=a", "--record", "vmName=a"}, 2, {"either as --options or as --record"}},
+      // The version of the library DB2 is given, beside kelmar-check's own; it does not change the verdict.
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", KELMAR_SHARED_LIBRARY}, 0,
+       {"\nlibrary: " KELMAR_SHARED_LIBRARY ": version " KELMAR_VERSION ", build id "},
+       {R"("library":{"path":")" KELMAR_SHARED_LIBRARY R"(","version":")" KELMAR_VERSION R"(","build_id":")"}},
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); OlderLibrary(); }, {"--library", kOlderLibrary}, 0,
+       {"\nlibrary: " + kOlderLibrary + ": version 0.9, build id ", "\n  warning: it is version 0.9, kelmar-check "
+        KELMAR_VERSION ": kelmar-check runs its own copy of the library's code"}, {R"("version":"0.9")"}},
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", KELMAR_SAMPLE_BACKEND}, 0,
+       {"\n  warning: it carries no version: it is not libkelmar.so"}, {R"("version":null)"}},
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", "/tmp/none.so"}, 0,
+       {"\nlibrary: /tmp/none.so: cannot open it: No such file or directory\n"},
+       {R"("error":"cannot open it: No such file or directory","warnings":[]})"}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.status << " " << (c.plain.empty() ? c.json.front() : c.plain.front()));
@@ -136,19 +163,34 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
   }
 }
 
-// A cut object yields an error or, when the cut spares what is read, the whole object's answer.
-TEST(ElfDynamic, CutObjectsGiveAnErrorOrTheWholeAnswer) {
-  RunIsolated([] {
-    const std::string whole = ReadFile(KELMAR_SAMPLE_BACKEND);
-    std::string error;
-    const std::optional<ElfDynamic> expected = ReadElfDynamic(KELMAR_SAMPLE_BACKEND, error);
-    ASSERT_TRUE(expected && !expected->needed.empty()) << error;
-    for (std::size_t length = 0; length < whole.size(); length += length < 128 ? 1 : 257) {
-      WriteFile("/tmp/cut", whole.substr(0, length));
-      const std::optional<ElfDynamic> dynamic = ReadElfDynamic("/tmp/cut", error);
-      EXPECT_TRUE(dynamic ? dynamic->needed == expected->needed : !error.empty()) << length;
-    }
-  });
+// A cut object yields an error or, when the cut spares what is read, the whole object's answer: the libraries a
+// backend needs, the version and build id of libkelmar.so.
+TEST(ElfReaders, CutObjectsGiveAnErrorOrTheWholeAnswer) {
+  struct Case { const char* file; std::function<std::string(const std::string& path)> answer; };
+  const Case cases[] = {
+      {.file = KELMAR_SAMPLE_BACKEND, .answer = [](const std::string& path) {
+         std::string error;
+         const std::optional<ElfDynamic> dynamic = ReadElfDynamic(path, error);
+         return dynamic ? dynamic->needed.front() + " and " + dynamic->needed.back() : "error: " + error;
+       }},
+      {.file = KELMAR_SHARED_LIBRARY, .answer = [](const std::string& path) {
+         const LibraryFile library = ExamineLibrary(path);
+         return library.error.empty() ? library.version.value_or("none") + " " + library.build_id : "error: " + library.error;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    RunIsolated([&] {
+      const std::string whole = ReadFile(c.file);
+      const std::string expected = c.answer(c.file);
+      ASSERT_EQ(expected.find("error"), npos) << expected;
+      for (std::size_t length = 0; length < whole.size(); length += length < 128 ? 1 : 257) {
+        WriteFile("/tmp/cut", whole.substr(0, length));
+        const std::string answer = c.answer("/tmp/cut");
+        EXPECT_TRUE(answer == expected || answer.starts_with("error: ")) << length << ": " << answer;
+      }
+    });
+  }
 }
 
 TEST(JsonText, EscapesWhatJsonMustAndReplacesWhatIsNotUtf8) {

@@ -32,11 +32,14 @@ TEST(Install, TheDebPackageHoldsTheDocumentedLayoutAndItsCheckRuns) {
     ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
     const ProgramRun run = RunProgram({"/bin/sh", "-c", "dpkg-deb -x /tmp/package/*.deb /tmp/root && cd /tmp/root && "
                                        "find . ! -type d | sort && readelf -d opt/kelmar/lib/libkelmar.so | grep -o "
-                                       "'R[A-Z]*PATH.*' | tr -s ' ' && opt/kelmar/bin/kelmar-check --version"});
+                                       "'R[A-Z]*PATH.*' | tr -s ' ' && opt/kelmar/bin/kelmar-check --library "
+                                       "opt/kelmar/lib/libkelmar.so --version | sed \"s/$(readelf -n "
+                                       "opt/kelmar/lib/libkelmar.so | awk '/Build ID/ { print $3 }')/ID/\""});
     EXPECT_EQ(run.out, "./opt/kelmar/bin/kelmar-check\n./opt/kelmar/bin/kelmar-host\n./opt/kelmar/lib/libkelmar.so\n"
                        "./opt/kelmar/share/man/man1/kelmar-check.1\n./opt/kelmar/share/man/man1/kelmar-host.1\n"
                        "./opt/kelmar/share/man/man7/libkelmar.7\nRPATH) Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]\n"
-                       "kelmar-check " KELMAR_VERSION "\n") << run.err;
+                       "kelmar-check " KELMAR_VERSION "\nlibrary: opt/kelmar/lib/libkelmar.so: version " KELMAR_VERSION
+                       ", build id ID\n") << run.err;
   });
 }
 

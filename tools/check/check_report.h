@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "check/library_file.h"
 #include "check/switch_files_report.h"
 
 namespace kelmar::check {
@@ -88,6 +89,7 @@ struct StepResult {
 struct CheckReport {
   std::vector<StepResult> steps;  // every step, in order
   std::vector<std::string> notes;  // what the reader should know about the check itself
+  LibraryFile library;
   SwitchFiles switch_files;
 
   const StepResult* FirstFailure() const;

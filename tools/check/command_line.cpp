@@ -10,6 +10,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine parsed;
   CheckCommand& command = parsed.command;
   tools::OptionsArguments options;
+  bool version = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -17,16 +18,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return parsed;
     }
     if (arg == "--version") {
-      parsed.outcome = ParsedCommandLine::Outcome::kVersion;
-      return parsed;
+      version = true;
+      continue;
     }
     if (arg == "--json" || arg == "--trace") {
       (arg == "--json" ? command.json : command.trace) = true;
       continue;
     }
-    // "--options TEXT" or "--options=TEXT"; likewise --record.
+    // "--options TEXT" or "--options=TEXT"; likewise --record and --library.
     const std::string_view name = arg.substr(0, arg.find('='));
-    if (name != "--options" && name != "--record") {
+    if (name != "--options" && name != "--record" && name != "--library") {
       parsed.error = arg.rfind("--", 0) == 0 ? "unknown option " + std::string(name)
                                               : "unexpected argument \"" + std::string(arg) + "\"";
       return parsed;
@@ -40,14 +41,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       parsed.error = std::string(name) + " needs a value";
       return parsed;
     }
-    if (name == "--options") {
+    if (name == "--library") {
+      command.library = std::move(value);
+    } else if (name == "--options") {
       options.TakeText(std::move(value));
     } else if (!options.TakeRecordField(value, parsed.error)) {
       return parsed;
     }
   }
   if (!options.Build(command.options, parsed.error)) return parsed;
-  parsed.outcome = ParsedCommandLine::Outcome::kRun;
+  parsed.outcome = version ? ParsedCommandLine::Outcome::kVersion : ParsedCommandLine::Outcome::kRun;
   return parsed;
 }
 
@@ -73,8 +76,10 @@ std::string Wrapped(std::string_view text, std::size_t indent) {
 }  // namespace
 
 std::string UsageText() {
-  std::string usage = R"(usage: kelmar-check [--options TEXT | --record FIELD=VALUE...] [--json] [--trace]
-       kelmar-check --help | --version
+  std::string usage = R"(usage: kelmar-check [--options TEXT | --record FIELD=VALUE...] [--library FILE]
+                    [--json] [--trace]
+       kelmar-check [--library FILE] --version
+       kelmar-check --help
 
 Answers "would DB2 get a working Vorlan backend here, and why not?" without
 starting a session. It runs libkelmar.so's own code for each step of the
@@ -93,13 +98,18 @@ What DB2 passes as vendor options (nothing, when neither is given):
                         version build vendorId vmName jmToken serverId
                         dbInstanceName (the instance name is vmName)
 
+The library DB2 is given:
+  --library FILE        the libkelmar.so whose version and build id to report
+                        beside kelmar-check's own, with a warning when the
+                        versions differ (/opt/kelmar/lib/libkelmar.so)
+
 Output:
   --json                one JSON object for scripts instead of the plain report
   --trace               let the library's steps write their trace lines to
                         /tmp/libkelmar.log, if that file exists and is
                         writable; without it nothing is written there
   -h, --help            this text
-  --version             kelmar-check's version
+  --version             kelmar-check's version, and the library's
 
 Exit status: the first step that failed, and every cause of it
   0  all steps passed: DB2 would get a working backend

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check/library_file.h"
 #include "common/parsed_command_line.h"
 #include "common/vendor_options.h"
 
@@ -14,6 +15,7 @@ struct CheckCommand {
   tools::VendorOptions options;  // none unless --options or --record is given
   bool json = false;
   bool trace = false;  // let the library's steps write /tmp/libkelmar.log
+  std::string library = kInstalledLibrary;  // whose version to report
 };
 
 using ParsedCommandLine = tools::ParsedCommandLine<CheckCommand>;

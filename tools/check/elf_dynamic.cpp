@@ -27,6 +27,26 @@ bool ReadHeader(const RegularFile& file, Elf64_Ehdr& header, std::string& error)
   return true;
 }
 
+// The program headers of a 64-bit x86-64 ELF object.
+bool ReadSegments(const RegularFile& file, std::vector<Elf64_Phdr>& segments, std::string& error) {
+  if (!file.is_open()) {
+    error = std::string("cannot open it: ") + (file.not_regular() ? "not a regular file" : std::strerror(errno));
+    return false;
+  }
+  Elf64_Ehdr header{};
+  if (!ReadHeader(file, header, error)) return false;
+  if (header.e_phentsize != sizeof(Elf64_Phdr)) {
+    error = "damaged ELF object: unexpected program header size";
+    return false;
+  }
+  segments.resize(header.e_phnum);
+  if (!file.ReadAt(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr))) {
+    error = "damaged ELF object: program headers cut off";
+    return false;
+  }
+  return true;
+}
+
 // Where the object's image address `address` lies in the file.
 std::optional<std::uint64_t> FileOffsetOf(const std::vector<Elf64_Phdr>& segments, std::uint64_t address) {
   for (const Elf64_Phdr& segment : segments) {
@@ -81,22 +101,8 @@ Candidate ExamineCandidate(const std::string& path) {
 
 std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& error) {
   const RegularFile file(path.c_str());
-  if (!file.is_open()) {
-    error = std::string("cannot open it: ") + (file.not_regular() ? "not a regular file" : std::strerror(errno));
-    return std::nullopt;
-  }
-  Elf64_Ehdr header{};
-  if (!ReadHeader(file, header, error)) return std::nullopt;
-
-  if (header.e_phentsize != sizeof(Elf64_Phdr)) {
-    error = "damaged ELF object: unexpected program header size";
-    return std::nullopt;
-  }
-  std::vector<Elf64_Phdr> segments(header.e_phnum);
-  if (!file.ReadAt(header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr))) {
-    error = "damaged ELF object: program headers cut off";
-    return std::nullopt;
-  }
+  std::vector<Elf64_Phdr> segments;
+  if (!ReadSegments(file, segments, error)) return std::nullopt;
 
   const Elf64_Phdr* dynamic_segment = nullptr;
   for (const Elf64_Phdr& segment : segments) {
@@ -161,6 +167,46 @@ std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& e
   if (rpath_offset && !text_at(*rpath_offset, dynamic.rpath.emplace())) return std::nullopt;
   if (runpath_offset && !text_at(*runpath_offset, dynamic.runpath.emplace())) return std::nullopt;
   return dynamic;
+}
+
+std::optional<std::vector<ElfNote>> ReadElfNotes(const std::string& path, std::string& error) {
+  const RegularFile file(path.c_str());
+  std::vector<Elf64_Phdr> segments;
+  if (!ReadSegments(file, segments, error)) return std::nullopt;
+  std::vector<ElfNote> notes;
+  for (const Elf64_Phdr& segment : segments) {
+    if (segment.p_type != PT_NOTE) continue;
+    if (segment.p_filesz > kMaxTableBytes) {
+      error = "damaged ELF object: note segment too large";
+      return std::nullopt;
+    }
+    std::vector<char> bytes(segment.p_filesz);
+    if (!file.ReadAt(segment.p_offset, bytes.data(), bytes.size())) {
+      error = "damaged ELF object: note segment cut off";
+      return std::nullopt;
+    }
+    // Name and description each start at the segment's alignment: 4, or 8 for the GNU property notes.
+    const std::uint64_t align = segment.p_align == 8 ? 8 : 4;
+    const auto padded = [align](std::uint64_t size) { return (size + align - 1) / align * align; };
+    std::uint64_t at = 0;
+    while (bytes.size() - at >= sizeof(Elf64_Nhdr)) {
+      Elf64_Nhdr header{};
+      std::memcpy(&header, bytes.data() + at, sizeof header);
+      at += sizeof header;
+      const std::uint64_t name_room = padded(header.n_namesz);
+      const std::uint64_t description_room = padded(header.n_descsz);
+      if (name_room > bytes.size() - at || description_room > bytes.size() - at - name_room) {
+        error = "damaged ELF object: a note runs past its segment";
+        return std::nullopt;
+      }
+      ElfNote& note = notes.emplace_back();
+      note.owner = std::string(bytes.data() + at, strnlen(bytes.data() + at, header.n_namesz));
+      note.type = header.n_type;
+      note.description.assign(bytes.data() + at + name_room, header.n_descsz);
+      at += name_room + description_room;
+    }
+  }
+  return notes;
 }
 
 }  // namespace kelmar::check

@@ -1,8 +1,10 @@
-// What the dynamic loader reads from a shared object before it loads it: the
-// libraries it needs and its own search paths (DT_NEEDED, DT_RPATH,
-// DT_RUNPATH), read from the file without loading it.
+// What kelmar-check reads from an ELF object without loading it: what the
+// dynamic loader reads before it loads one (the libraries it needs and its own
+// search paths: DT_NEEDED, DT_RPATH, DT_RUNPATH), and the notes that say
+// which build it is.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,5 +31,15 @@ Candidate ExamineCandidate(const std::string& path);
 // saying why, when the file cannot be read, is no such object, has no
 // dynamic section or is damaged.
 std::optional<ElfDynamic> ReadElfDynamic(const std::string& path, std::string& error);
+
+struct ElfNote {
+  std::string owner;  // "GNU", ...
+  std::uint32_t type = 0;
+  std::string description;  // the bytes as written
+};
+
+// The notes of the object's PT_NOTE segments, in file order. Empty, with
+// `error` saying why, as for ReadElfDynamic.
+std::optional<std::vector<ElfNote>> ReadElfNotes(const std::string& path, std::string& error);
 
 }  // namespace kelmar::check

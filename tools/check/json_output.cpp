@@ -94,6 +94,7 @@ void PrintJson(std::ostream& out, const CheckReport& report) {
     notes << '[';
     for (std::size_t i = 0; i < report.notes.size(); ++i) notes << (i > 0 ? "," : "") << JsonString(report.notes[i]);
     notes << ']';
+    PrintLibraryJson(object.Key("library"), report.library);
     PrintSwitchFilesJson(object.Key("switch_files"), report.switch_files);
     std::ostream& steps = object.Key("steps");
     steps << '[';

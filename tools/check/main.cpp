@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   }
   if (parsed.outcome == ParsedCommandLine::Outcome::kVersion) {
     std::cout << "kelmar-check " KELMAR_VERSION "\n";
+    PrintLibraryPlain(std::cout, ExamineLibrary(parsed.command.library));
     return kExitOk;
   }
   if (parsed.outcome == ParsedCommandLine::Outcome::kError) {
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   if (!command.trace) kelmar::SwitchTraceOffForThisProcess();
 
   CheckReport report = RunCheck(command.options);
+  report.library = ExamineLibrary(command.library);
   report.switch_files = ExamineSwitchFiles();
   if (command.json) {
     PrintJson(std::cout, report);

@@ -72,6 +72,7 @@ void PrintPlain(std::ostream& out, const CheckReport& report) {
     }
     for (const Item& item : result.items) PrintItem(out, result.step, item);
   }
+  PrintLibraryPlain(out, report.library);
   PrintSwitchFilesPlain(out, report.switch_files);
   for (const std::string& note : report.notes) out << "note: " << PlainString(note) << '\n';
   const StepResult* failure = report.FirstFailure();
