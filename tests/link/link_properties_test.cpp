@@ -7,10 +7,15 @@
 
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
+#include "testbed/isolation.h"
+#include "testbed/program_run.h"
 
 namespace {
 
 namespace tb = kelmar::test_backend;
+using kelmar::testbed::ProgramRun;
+using kelmar::testbed::RunIsolated;
+using kelmar::testbed::RunProgram;
 
 #ifdef KELMAR_SANITIZED
 constexpr const char* kTags = "NEEDED|RPATH|RUNPATH";
@@ -37,6 +42,39 @@ TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
                    "NOW\ndb2VendorGetNextObj\ndb2VendorQueryApiVersion\nf_db2VendorGetNextObj\nf_sqluvdel\nf_sqluvend\n"
                    "f_sqluvget\nf_sqluvint\nf_sqluvput\nget_first_vorlan_instname\nget_reg_value\nsqluv_handle\n"
                    "sqluvdel\nsqluvend\nsqluvget\nsqluvint\nsqluvput\n");
+}
+
+// What the shipped binaries need of the system: no glibc symbol version above GLIBC_2.17 (RHEL 7's glibc, so every
+// distribution DB2 runs on), and no libstdc++. Each offender is named: a symbol with its version, or the library.
+TEST(LinkProperties, ShippedBinariesNeedNothingAboveTheGlibcFloor) {
+#ifdef KELMAR_SANITIZED
+  GTEST_SKIP() << "the sanitizers' run times need this machine's glibc";
+#endif
+  const std::string awk = R"awk(
+      $8 ~ /@GLIBC_/ { split(substr($8, index($8, "@GLIBC_") + 7), v, "."); if (v[1] > 2 || v[2] > 17) print $8 }
+      $8 ~ /@(GLIBCXX|CXXABI)_/ { print $8 }
+      /\(NEEDED\)/ && /libstdc\+\+/ { print $NF })awk";
+  struct Case { const char* name; const char* file; };
+  const Case cases[] = {
+      {.name = "libkelmar.so", .file = KELMAR_SHARED_LIBRARY},
+      {.name = "kelmar-check", .file = KELMAR_CHECK_PROGRAM},
+      {.name = "kelmar-host", .file = KELMAR_HOST_PROGRAM},
+      {.name = "sample backend", .file = KELMAR_SAMPLE_BACKEND},
+      {.name = "a program linked as the tools", .file = KELMAR_CONSTRUCTOR_PROBE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunIsolated([&] {
+      const ProgramRun run = RunProgram({"/bin/sh", "-c", "readelf -W -d --dyn-syms \"$0\" | awk '" + awk + "'", c.file});
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, "");
+    });
+  }
+}
+
+// The start of such a program runs each of its constructors once: none would leave the C++ streams unmade.
+TEST(LinkProperties, ProgramsLinkedForTheGlibcFloorRunEachConstructorOnce) {
+  RunIsolated([] { EXPECT_EQ(RunProgram({KELMAR_CONSTRUCTOR_PROBE}).out, "constructors run: 2\n"); });
 }
 
 // A backend finds a library beside it in Base only through its own $ORIGIN.
