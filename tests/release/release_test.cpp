@@ -23,12 +23,10 @@ TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
   }
 }
 
+#ifndef KELMAR_SANITIZED  // packages are made from the main build
 // What each package holds, as its format wants it, and nothing else: the library, the tools, their manuals, the
 // copyright and the changelog; the binaries stripped, their debug information in an archive of its own.
 TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
-#ifdef KELMAR_SANITIZED
-  GTEST_SKIP() << "the packages are made from the main build";
-#endif
   constexpr const char* kConfig = KELMAR_TESTBED_BINARY_DIR "/CPackConfig.cmake";
   // A symbol version that glibc 2.17 lacks.
   constexpr const char* kAboveTheFloor = "'GLIBC_2\\.(1[89]|[2-9][0-9])'";
@@ -96,5 +94,6 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
     }
   });
 }
+#endif
 
 }  // namespace
