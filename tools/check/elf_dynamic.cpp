@@ -185,25 +185,23 @@ std::optional<std::vector<ElfNote>> ReadElfNotes(const std::string& path, std::s
       error = "damaged ELF object: note segment cut off";
       return std::nullopt;
     }
-    // Name and description each start at the segment's alignment: 4, or 8 for the GNU property notes.
+    // The description and the next note start at the segment's alignment: 4, or 8 for GNU property notes.
     const std::uint64_t align = segment.p_align == 8 ? 8 : 4;
-    const auto padded = [align](std::uint64_t size) { return (size + align - 1) / align * align; };
-    std::uint64_t at = 0;
-    while (bytes.size() - at >= sizeof(Elf64_Nhdr)) {
+    const auto aligned = [align](std::uint64_t offset) { return (offset + align - 1) / align * align; };
+    for (std::uint64_t at = 0; at + sizeof(Elf64_Nhdr) <= bytes.size();) {
       Elf64_Nhdr header{};
       std::memcpy(&header, bytes.data() + at, sizeof header);
-      at += sizeof header;
-      const std::uint64_t name_room = padded(header.n_namesz);
-      const std::uint64_t description_room = padded(header.n_descsz);
-      if (name_room > bytes.size() - at || description_room > bytes.size() - at - name_room) {
+      const std::uint64_t name_at = at + sizeof header;
+      const std::uint64_t description_at = aligned(name_at + header.n_namesz);
+      if (description_at > bytes.size() || header.n_descsz > bytes.size() - description_at) {
         error = "damaged ELF object: a note runs past its segment";
         return std::nullopt;
       }
       ElfNote& note = notes.emplace_back();
-      note.owner = std::string(bytes.data() + at, strnlen(bytes.data() + at, header.n_namesz));
+      note.owner = std::string(bytes.data() + name_at, strnlen(bytes.data() + name_at, header.n_namesz));
       note.type = header.n_type;
-      note.description.assign(bytes.data() + at + name_room, header.n_descsz);
-      at += name_room + description_room;
+      note.description.assign(bytes.data() + description_at, header.n_descsz);
+      at = aligned(description_at + header.n_descsz);
     }
   }
   return notes;
