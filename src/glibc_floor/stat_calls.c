@@ -18,6 +18,4 @@ __asm__(".symver oldest_fxstat, __fxstat@GLIBC_2.2.5");
 HIDDEN int stat(const char* path, struct stat* status) { return oldest_xstat(kStatLayout, path, status); }
 HIDDEN int stat64(const char* path, struct stat* status) { return oldest_xstat(kStatLayout, path, status); }
 HIDDEN int lstat(const char* path, struct stat* status) { return oldest_lxstat(kStatLayout, path, status); }
-HIDDEN int lstat64(const char* path, struct stat* status) { return oldest_lxstat(kStatLayout, path, status); }
 HIDDEN int fstat(int fd, struct stat* status) { return oldest_fxstat(kStatLayout, fd, status); }
-HIDDEN int fstat64(int fd, struct stat* status) { return oldest_fxstat(kStatLayout, fd, status); }
