@@ -1,12 +1,11 @@
 #include "check/switch_files_report.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
 
+#include "check/file_facts.h"
 #include "check/report_output.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
@@ -28,14 +27,6 @@ constexpr std::array<Name, 4> kNames = {{{kTraceLogPath, "trace", true},
                                          {kKeepLoadedMarker, "keep_loaded"},
                                          {kUnloadMarker, "unload"}}};
 
-std::string UserName(uid_t uid) {
-  passwd entry{};
-  passwd* found = nullptr;
-  char buffer[1024];
-  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) return found->pw_name;
-  return "uid " + std::to_string(uid);
-}
-
 std::string TypeOf(const char* path, const struct stat& status) {
   if (S_ISLNK(status.st_mode)) {
     char target[1024];
@@ -43,12 +34,6 @@ std::string TypeOf(const char* path, const struct stat& status) {
     return "symbolic link to " + std::string(target, length > 0 ? static_cast<std::size_t>(length) : 0);
   }
   return S_ISREG(status.st_mode) ? "regular file" : FileKind(status.st_mode);
-}
-
-std::string Octal(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
 }
 
 // The library's verdict: the trace file through the open of every line, a
