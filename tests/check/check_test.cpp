@@ -1,7 +1,9 @@
 // kelmar-check as operators run it, over installations that each break one step of DB2's first session.
 #include <elf.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <functional>
 
 #include "backends/test_backend_paths.h"
@@ -51,6 +53,13 @@ void Beside(const std::string& backend, const std::string& in_library_path) {
 }
 
 ProgramRun Check(Names args) { args.insert(args.begin(), KELMAR_CHECK_PROGRAM); return RunProgram(args); }
+
+// An empty /opt, so that an installation on this machine stays out of the report.
+void PrivateOpt() { ASSERT_EQ(mount("tmpfs", "/opt", "tmpfs", 0, "mode=0755"), 0) << std::strerror(errno); }
+
+// Files of the build tree are judged in /tmp, where root owns the way to them whoever owns the checkout.
+const std::string kLibraryCopy = "/tmp/libkelmar.so";
+void CopyInto(const std::string& copy, const std::string& original) { WriteFile(copy, ReadFile(original), 0755); }
 
 // A copy of the built libkelmar.so whose version note says 0.9, in the room of the version it has.
 const std::string kOlderLibrary = "/tmp/libkelmar-0.9.so";
@@ -118,23 +127,25 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
        {R"(libresolv.so.2","found_by":"the system's library directories")"}},
       {[] {}, {"--options", "XjInstanceName=a", "--record", "vmName=a"}, 2, {"either as --options or as --record"}},
       // The version of the library DB2 is given, beside kelmar-check's own; it does not change the verdict.
-      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", KELMAR_SHARED_LIBRARY}, 0,
-       {"\nlibrary: " KELMAR_SHARED_LIBRARY ": version " KELMAR_VERSION ", build id "},
-       {R"("library":{"path":")" KELMAR_SHARED_LIBRARY R"(","version":")" KELMAR_VERSION R"(","build_id":")"}},
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); CopyInto(kLibraryCopy, KELMAR_SHARED_LIBRARY); },
+       {"--library", kLibraryCopy}, 0, {"\nlibrary: " + kLibraryCopy + ": version " KELMAR_VERSION ", build id "},
+       {R"("library":{"path":")" + kLibraryCopy + R"(","version":")" KELMAR_VERSION R"(","build_id":")"}},
       {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); OlderLibrary(); }, {"--library", kOlderLibrary}, 0,
        {"\nlibrary: " + kOlderLibrary + ": version 0.9, build id ", "\n  warning: it is version 0.9, kelmar-check "
         KELMAR_VERSION ": kelmar-check runs its own copy of the library's code"}, {R"("version":"0.9")"}},
       // kelmar-check itself: notes of 8-byte alignment (the GNU property note) before its build id.
-      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", KELMAR_CHECK_PROGRAM}, 0,
+      {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); CopyInto("/tmp/kelmar-check", KELMAR_CHECK_PROGRAM); },
+       {"--library", "/tmp/kelmar-check"}, 0,
        {": version unknown, build id ", "\n  warning: it carries no version: it is not libkelmar.so"},
        {R"("version":null,"build_id":")"}},
       {[] { Install(KELMAR_CHECK_TRIPWIRE_BACKEND); }, {"--library", "/tmp/none.so"}, 0,
        {"\nlibrary: /tmp/none.so: cannot open it: No such file or directory\n"},
-       {R"("error":"cannot open it: No such file or directory","warnings":[]})"}},
+       {R"("error":"cannot open it: No such file or directory","warnings":[],"findings":[]})"}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.status << " " << (c.plain.empty() ? c.json.front() : c.plain.front()));
     RunIsolated([&] {
+      PrivateOpt();
       EnableTrace();
       c.arrange();
       const ProgramRun plain = Check(c.args);
@@ -164,6 +175,126 @@ TEST(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
     });
   }
 }
+
+// Who besides root can change what DB2 runs: the backend, every directory on the way to it (through symbolic links
+// too) and libkelmar.so. Another user's file, or one every user may write, fails the check; a group's is a warning.
+struct WriterRow {
+  const char* name;
+  std::function<void()> arrange;
+  bool needs_other_users = false;
+  Names args = {};
+  int status;
+  std::string plain;      // in the plain report
+  std::string json = {};  // in the JSON one
+};
+void PrintTo(const WriterRow& row, std::ostream* out) { *out << row.name; }
+
+void Chmod(const std::string& path, mode_t mode) { ASSERT_EQ(chmod(path.c_str(), mode), 0) << path; }
+void Chown(const std::string& path, uid_t uid, gid_t gid) { ASSERT_EQ(lchown(path.c_str(), uid, gid), 0) << path; }
+void Symlink(const std::string& target, const std::string& path) { ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0); }
+void Move(const std::string& from, const std::string& to) { ASSERT_EQ(rename(from.c_str(), to.c_str()), 0) << from; }
+
+const std::string kBackend = kBase + "/libXjKelmar.so";
+const std::string kOpen = "/tmp/open";  // a directory every user may write, without the sticky bit
+const std::string kInstalled = kelmar::check::kInstalledLibrary;
+
+void OpenDirectory() {
+  MakeDirs(kOpen);
+  Chmod(kOpen, 0777);
+}
+
+// /tmp/vorlan leads to the home, which lies in the open directory.
+void HomeThroughSymlinkIntoOpenDirectory() {
+  OpenDirectory();
+  Move("/tmp/vorlan", kOpen + "/vorlan");
+  Symlink(kOpen + "/vorlan", "/tmp/vorlan");
+}
+
+// The registry names a link in the open directory that leads to the home in /tmp/vorlan.
+void HomeThroughSymlinkInOpenDirectory() {
+  OpenDirectory();
+  Symlink("/tmp/vorlan", kOpen + "/vorlan");
+  Registry().WriteProperties("Instance001", "dVORLANHOME " + kOpen + "/vorlan\n");
+}
+
+void BaseOfAGroup() {
+  Chown(kBase, 0, kFirstOtherUid);
+  Chmod(kBase, 0775);
+}
+
+void LibraryInOpenDirectory() {
+  MakeDirs("/tmp/lib");
+  Chmod("/tmp/lib", 0777);
+  CopyInto("/tmp/lib/libkelmar.so", KELMAR_SHARED_LIBRARY);
+}
+
+void InstalledLibraryOfEveryUser() {
+  MakeDirs("/opt/kelmar/lib");
+  CopyInto(kInstalled, KELMAR_SHARED_LIBRARY);
+  Chmod(kInstalled, 0666);
+}
+
+void BaseAndInstalledLibraryOfEveryUser() {
+  Chmod(kBase, 0777);
+  InstalledLibraryOfEveryUser();
+}
+
+class CheckWriters : public ::testing::TestWithParam<WriterRow> {};
+
+TEST_P(CheckWriters, FailOrWarnWithTheirPathAndReason) {
+  const WriterRow& row = GetParam();
+  if (row.needs_other_users && !CanUseOtherUsers()) GTEST_SKIP() << kNeedsUsers;
+  RunIsolated([&] {
+    PrivateOpt();
+    Install(KELMAR_CHECK_TRIPWIRE_BACKEND);
+    row.arrange();
+    Names args = row.args;
+    const ProgramRun plain = Check(args);
+    args.push_back("--json");
+    const ProgramRun json = Check(args);
+    EXPECT_EQ(plain.status, row.status) << plain.out << plain.err;
+    EXPECT_EQ(json.status, row.status);
+    EXPECT_NE(plain.out.find(row.plain), npos) << plain.out;
+    EXPECT_NE(json.out.find(row.json), npos) << json.out;
+  });
+}
+
+const std::string kPassed =
+    "\npermissions       ok       root alone can change " + kBackend + " and every directory on the way to it\n";
+const std::string kFailedAt = "\nresult: FAILED at ";
+
+const WriterRow kWriterRows[] = {
+    {.name = "RootsAloneWithStickyTmpOnTheWay", .arrange = [] {}, .status = 0, .plain = kPassed,
+     .json = R"({"step":"permissions","status":"ok",)"},
+    {.name = "BaseWritableByEveryUser", .arrange = [] { Chmod(kBase, 0777); }, .status = 11,
+     .plain = kFailedAt + "permissions (exit status 11): " + kBase + " is writable by every user (mode 0777)\n",
+     .json = R"("findings":[{"path":")" + kBase + R"json(","reason":"is writable by every user (mode 0777)","fails":true})json"},
+    {.name = "BackendWritableByEveryUser", .arrange = [] { Chmod(kBackend, 0757); }, .status = 11,
+     .plain = "\npermissions       FAILED   " + kBackend + " is writable by every user (mode 0757)\n"
+              "needed libraries  -        not checked: permissions failed\n"},
+    {.name = "SymlinkedHomeLeadingIntoADirectoryEveryUserMayWrite", .arrange = HomeThroughSymlinkIntoOpenDirectory,
+     .status = 11,
+     .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777), on the way "
+                          "through the symbolic link /tmp/vorlan\n"},
+    {.name = "SymlinkedHomeKeptInADirectoryEveryUserMayWrite", .arrange = HomeThroughSymlinkInOpenDirectory,
+     .status = 11, .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777)\n"},
+    {.name = "BackendOfAnotherUser", .arrange = [] { Chown(kBackend, kFirstOtherUid, 0); }, .needs_other_users = true,
+     .status = 11, .plain = kFailedAt + "permissions (exit status 11): " + kBackend + " belongs to ",
+     .json = R"json( (uid 1000), not root","fails":true})json"},
+    {.name = "BaseWritableByAGroupOtherThanRoots", .arrange = BaseOfAGroup, .needs_other_users = true, .status = 0,
+     .plain = kPassed + "                           warning: " + kBase + " is writable by group ",
+     .json = R"json( (gid 1000) (mode 0775)","fails":false})json"},
+    {.name = "LibraryWritableByEveryUser", .arrange = LibraryInOpenDirectory,
+     .args = {"--library", "/tmp/lib/libkelmar.so"}, .status = 12,
+     .plain = "\n  FAILED: /tmp/lib is writable by every user (mode 0777)\nfiles in /tmp, as the library judges them",
+     .json = R"("ok":false,"exit_status":12,"failed_step":"library")"},
+    {.name = "InstalledLibraryWritableByEveryUser", .arrange = InstalledLibraryOfEveryUser, .status = 12,
+     .plain = kFailedAt + "library (exit status 12): " + kInstalled + " is writable by every user (mode 0666)\n"},
+    {.name = "BackendFailureComesBeforeTheLibrarys", .arrange = BaseAndInstalledLibraryOfEveryUser, .status = 11,
+     .plain = "\n  FAILED: " + kInstalled + " is writable by every user (mode 0666)\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, CheckWriters, ::testing::ValuesIn(kWriterRows),
+                         [](const ::testing::TestParamInfo<WriterRow>& info) { return std::string(info.param.name); });
 
 // A cut object yields an error or, when the cut spares what is read, the whole object's answer: the libraries a
 // backend needs, the version and build id of libkelmar.so.

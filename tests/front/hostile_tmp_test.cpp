@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "backends/test_backend_paths.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
@@ -20,7 +18,7 @@ namespace {
 using namespace kelmar::testbed;
 
 // The user DB2 runs as and another local user, where root can switch to them; a file of the first.
-constexpr uid_t kSelfUid = 1000, kOtherUid = 65534;
+constexpr uid_t kSelfUid = kFirstOtherUid, kOtherUid = kSecondOtherUid;
 constexpr const char *kVictim = "/tmp/victim", *kTrace = kelmar::kTraceLogPath, *kHold = kelmar::kDebugHoldMarker,
                      *kKeep = kelmar::kKeepLoadedMarker, *kUnload = kelmar::kUnloadMarker;
 
@@ -61,14 +59,6 @@ const Row kRows[] = {
     {"OwnSymlinkToOwnFile", true, false, nullptr, {{{kTrace, Kind::kSymlink, Owner::kSelf, kVictim}}}},
 };
 // clang-format on
-
-// Root over a user namespace whose first range maps both uids (the initial one does).
-constexpr const char* kNeedsUsers = "needs root over uids 1000 and 65534";
-bool CanUseOtherUsers() {
-  unsigned long inside = 1, outside = 0, count = 0;
-  std::ifstream("/proc/self/uid_map") >> inside >> outside >> count;
-  return geteuid() == 0 && inside == 0 && count > kOtherUid;
-}
 
 uid_t SelfUid() { return CanUseOtherUsers() ? kSelfUid : geteuid(); }
 

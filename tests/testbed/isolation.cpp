@@ -6,6 +6,7 @@
 #include <linux/securebits.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -128,6 +130,8 @@ void RunIsolated(const std::function<void()>& body) {
       _exit(kNoPrivateTmpExit);
     }
     close(reason_pipe[1]);
+    // Files and directories get the modes an installer gives them, whatever the caller's umask.
+    umask(022);
     // An earlier isolated case's failure is counted in the parent already: judge this child by its own.
     const int failed_before = FailedParts();
     // Nothing may escape the child: gtest would go on running the other cases inside it.
@@ -158,6 +162,12 @@ void RunIsolated(const std::function<void()>& body) {
   } else {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "isolated case failed; its messages are above";
   }
+}
+
+bool CanUseOtherUsers() {
+  unsigned long inside = 1, outside = 0, count = 0;
+  std::ifstream("/proc/self/uid_map") >> inside >> outside >> count;
+  return geteuid() == 0 && inside == 0 && count > kSecondOtherUid;
 }
 
 void DropPrivileges() {

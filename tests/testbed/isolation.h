@@ -19,6 +19,12 @@ std::string MakePrivateTmp();
 // parent fails the case when the child fails or dies, and skips it (with the reason) when no private /tmp can be made.
 void RunIsolated(const std::function<void()>& body);
 
+// Two users besides root for the cases about files of other users, and when they can be had: as root over a user
+// namespace whose first range maps both (the initial one does), not in one that maps only the caller.
+inline constexpr unsigned kFirstOtherUid = 1000, kSecondOtherUid = 65534;
+inline constexpr const char* kNeedsUsers = "needs root over uids 1000 and 65534";
+bool CanUseOtherUsers();
+
 // Takes every privilege from the root an isolated case runs as (the machine's or a user namespace's), also for the
 // programs it starts: only a file's owner bits let it in then. A user namespace maps no other user to switch to.
 void DropPrivileges();

@@ -23,9 +23,16 @@ const StepResult* CheckReport::FirstFailure() const {
   return failed != steps.end() ? &*failed : nullptr;
 }
 
+const WriterFinding* CheckReport::LibraryFailure() const {
+  if (FirstFailure() != nullptr) return nullptr;
+  const auto failed = std::find_if(library.findings.begin(), library.findings.end(),
+                                   [](const WriterFinding& finding) { return finding.fails; });
+  return failed != library.findings.end() ? &*failed : nullptr;
+}
+
 int CheckReport::ExitStatus() const {
-  const StepResult* failure = FirstFailure();
-  return failure != nullptr ? InfoOf(failure->step).exit_status : kExitOk;
+  if (const StepResult* failure = FirstFailure()) return InfoOf(failure->step).exit_status;
+  return LibraryFailure() != nullptr ? kExitLibrary : kExitOk;
 }
 
 }  // namespace kelmar::check

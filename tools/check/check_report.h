@@ -1,6 +1,7 @@
 // What kelmar-check found: one result per step the library takes to load the
-// backend, in the library's order, and the exit status that names the first
-// step that failed.
+// backend, in the library's order, with the check of who can change the
+// backend among them, and the exit status that names the first step that
+// failed, else a libkelmar.so that others can change.
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "check/file_writers.h"
 #include "check/library_file.h"
 #include "check/switch_files_report.h"
 
@@ -19,6 +21,7 @@ enum class Step {
   kProperties,
   kHome,
   kBackend,
+  kPermissions,
   kNeededLibraries,
   kLoad,
   kEntryPoints,
@@ -32,7 +35,7 @@ struct StepInfo {
   const char* failure;  // every cause of that status, for --help
 };
 
-inline constexpr std::array<StepInfo, 8> kSteps = {{
+inline constexpr std::array<StepInfo, 9> kSteps = {{
     {Step::kRegistry, "registry", "registry", 3,
      "<root>/Vorlan is missing, is not a directory, or cannot be searched (permission denied, ...)"},
     {Step::kInstance, "instance", "instance", 4,
@@ -46,6 +49,10 @@ inline constexpr std::array<StepInfo, 8> kSteps = {{
     {Step::kBackend, "backend", "backend", 7,
      "<home>/Base/libXjKelmar.so is missing (or <home> is), is not a regular file, or is not executable for this "
      "user"},
+    {Step::kPermissions, "permissions", "permissions", 11,
+     "a user other than root can change the backend: it, <home>/Base or a directory on the way to them (or to "
+     "what a symbolic link there leads to) belongs to another user, or is writable by every user and is not a "
+     "directory with the sticky bit"},
     {Step::kNeededLibraries, "needed_libraries", "needed libraries", 8,
      "a library that the backend needs is not found where the dynamic loader looks, or the first file of its "
      "name there is damaged or not a library"},
@@ -54,6 +61,14 @@ inline constexpr std::array<StepInfo, 8> kSteps = {{
      "or the working directory cannot be kept for it"},
     {Step::kEntryPoints, "entry_points", "entry points", 10, "the backend lacks one of its six entry points"},
 }};
+
+// After the steps: the libkelmar.so of --library, which DB2 loads before all of them.
+inline constexpr int kExitLibrary = 12;
+inline constexpr const char* kLibraryId = "library";
+inline constexpr const char* kLibraryFailure =
+    "a user other than root can change the libkelmar.so of --library (/opt/kelmar/lib/libkelmar.so): it or a "
+    "directory on the way to it belongs to another user, or is writable by every user and is not a directory "
+    "with the sticky bit (a missing file is reported, but fails nothing)";
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitCannotCheck = 1;  // the check itself could not be made
@@ -84,6 +99,7 @@ struct StepResult {
   std::string summary;
   std::vector<Fact> facts;
   std::vector<Item> items;
+  std::vector<WriterFinding> findings;  // the permissions step's
 };
 
 struct CheckReport {
@@ -93,6 +109,8 @@ struct CheckReport {
   SwitchFiles switch_files;
 
   const StepResult* FirstFailure() const;
+  // The first failing finding about the library, when no step failed.
+  const WriterFinding* LibraryFailure() const;
   int ExitStatus() const;
 };
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "check/elf_dynamic.h"
+#include "check/file_writers.h"
 #include "check/needed_libraries.h"
 #include "check/report_output.h"
 #include "check/working_directory.h"
@@ -137,15 +138,16 @@ class Checker {
 
   CheckReport Run() {
     CheckReport report;
-    for (const StepInfo& info : kSteps) report.steps.push_back(StepResult{info.step, Outcome::kSkipped, {}, {}, {}});
+    for (const StepInfo& info : kSteps) report.steps.push_back(StepResult{info.step, Outcome::kSkipped, {}, {}, {}, {}});
     const auto result = [&report](Step step) -> StepResult& {
       return report.steps[static_cast<std::size_t>(step)];
     };
 
-    // Each of these needs the one before it, as in the library.
+    // Each of these needs the one before it, as in the library; the load also waits for the permissions, since it
+    // runs the backend's initialisers in this process.
     const bool found = Registry(result(Step::kRegistry), report) && Instance(result(Step::kInstance)) &&
                  Properties(result(Step::kProperties)) && Home(result(Step::kHome), report) &&
-                 Backend(result(Step::kBackend));
+                 Backend(result(Step::kBackend)) && Permissions(result(Step::kPermissions));
     if (found) {
       // Listed before the load, whose dlerror names only the first library missing.
       NeededLibraries(result(Step::kNeededLibraries));
@@ -276,6 +278,15 @@ class Checker {
     result.facts = {{"path", library, false}, {"base_directory", std::string(base_dir_.view())}};
     if (!executable) return Fail(result, WhyNotExecutable(library, std::string(home_.view())));
     return Pass(result, library + " is executable");
+  }
+
+  bool Permissions(StepResult& result) {
+    const std::string library(library_.view());
+    result.findings = WhoElseCanChange(library);
+    const auto failure = std::find_if(result.findings.begin(), result.findings.end(),
+                                      [](const WriterFinding& finding) { return finding.fails; });
+    if (failure != result.findings.end()) return Fail(result, failure->Text());
+    return Pass(result, "root alone can change " + library + " and every directory on the way to it");
   }
 
   void NeededLibraries(StepResult& result) {

@@ -1,5 +1,6 @@
 #include "check/command_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "check/check_report.h"
@@ -86,10 +87,11 @@ starting a session. It runs libkelmar.so's own code for each step of the
 first session of a DB2 process, in this process's environment (XJREG,
 VORLAN_INST, VORLAN_VM, LD_LIBRARY_PATH): the registry root, the instance
 name, the instance's .properties and home directory, the backend's execute
-test, the libraries the backend needs, a dlopen of the backend with
-RTLD_NOW from its base directory, and its six entry points. No entry point
-is ever called. Run it as the DB2 instance owner, with that user's
-environment: the execute test and the load depend on both.
+test, who besides root can change the backend, the libraries the backend
+needs, a dlopen of the backend with RTLD_NOW from its base directory, and
+its six entry points. No entry point is ever called. Run it as the DB2
+instance owner, with that user's environment: the execute test and the load
+depend on both.
 
 What DB2 passes as vendor options (nothing, when neither is given):
   --options TEXT        the options text, e.g. XjInstanceName=Instance001
@@ -101,7 +103,8 @@ What DB2 passes as vendor options (nothing, when neither is given):
 The library DB2 is given:
   --library FILE        the libkelmar.so whose version and build id to report
                         beside kelmar-check's own, with a warning when the
-                        versions differ (/opt/kelmar/lib/libkelmar.so)
+                        versions differ, and who besides root can change it
+                        (/opt/kelmar/lib/libkelmar.so)
 
 Output:
   --json                one JSON object for scripts instead of the plain report
@@ -111,15 +114,24 @@ Output:
   -h, --help            this text
   --version             kelmar-check's version, and the library's
 
-Exit status: the first step that failed, and every cause of it
+Exit status: the first step that failed, and every cause of it; then the
+library
   0  all steps passed: DB2 would get a working backend
   1  the report could not be written
   2  bad command line
 )";
-  for (const StepInfo& info : kSteps) {
-    std::string line = "  " + std::to_string(info.exit_status);
+  struct Cause {
+    int exit_status;
+    const char* id;
+    const char* failure;
+  };
+  std::vector<Cause> causes = {{kExitLibrary, kLibraryId, kLibraryFailure}};
+  for (const StepInfo& info : kSteps) causes.push_back({info.exit_status, info.id, info.failure});
+  std::sort(causes.begin(), causes.end(), [](const Cause& a, const Cause& b) { return a.exit_status < b.exit_status; });
+  for (const Cause& cause : causes) {
+    std::string line = "  " + std::to_string(cause.exit_status);
     line.resize(5, ' ');
-    usage += Wrapped(line + info.id + ": " + info.failure, 5);
+    usage += Wrapped(line + cause.id + ": " + cause.failure, 5);
   }
   return usage;
 }

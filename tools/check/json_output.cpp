@@ -48,6 +48,7 @@ void PrintStep(std::ostream& out, const StepResult& result) {
   for (const Fact& fact : result.facts) object.String(fact.key, fact.value);
   if (result.step == Step::kNeededLibraries) PrintItems(object.Key("libraries"), result);
   if (result.step == Step::kEntryPoints) PrintItems(object.Key("entry_points"), result);
+  if (result.step == Step::kPermissions) PrintFindingsJson(object.Key("findings"), result.findings);
 }
 
 }  // namespace
@@ -79,14 +80,28 @@ std::string JsonString(std::string_view text) {
   return json + "\"";
 }
 
+void PrintFindingsJson(std::ostream& out, const std::vector<WriterFinding>& findings) {
+  out << '[';
+  for (std::size_t i = 0; i < findings.size(); ++i) {
+    if (i > 0) out << ',';
+    JsonObject object(out);
+    object.String("path", findings[i].path);
+    object.String("reason", findings[i].reason);
+    object.Bool("fails", findings[i].fails);
+  }
+  out << ']';
+}
+
 void PrintJson(std::ostream& out, const CheckReport& report) {
   {
     JsonObject object(out);
     const StepResult* failure = report.FirstFailure();
-    object.Bool("ok", failure == nullptr);
+    object.Bool("ok", report.ExitStatus() == kExitOk);
     object.Key("exit_status") << report.ExitStatus();
     if (failure != nullptr) {
       object.String("failed_step", InfoOf(failure->step).id);
+    } else if (report.LibraryFailure() != nullptr) {
+      object.String("failed_step", kLibraryId);
     } else {
       object.Key("failed_step") << "null";
     }

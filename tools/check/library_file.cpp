@@ -1,6 +1,7 @@
 #include "check/library_file.h"
 
 #include <elf.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -26,6 +27,8 @@ std::string Hexadecimal(const std::string& bytes) {
 LibraryFile ExamineLibrary(const std::string& path) {
   LibraryFile library;
   library.path = path;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) library.findings = WhoElseCanChange(path);
   const std::optional<std::vector<ElfNote>> notes = ReadElfNotes(path, library.error);
   if (!notes) return library;
   for (const ElfNote& note : *notes) {
@@ -48,11 +51,12 @@ void PrintLibraryPlain(std::ostream& out, const LibraryFile& library) {
   out << "library: " << PlainString(library.path) << ": ";
   if (!library.error.empty()) {
     out << PlainString(library.error) << '\n';
-    return;
+  } else {
+    out << "version " << PlainString(library.version.value_or("unknown")) << ", build id "
+        << (library.build_id.empty() ? "none" : library.build_id) << '\n';
   }
-  out << "version " << PlainString(library.version.value_or("unknown")) << ", build id "
-      << (library.build_id.empty() ? "none" : library.build_id) << '\n';
   for (const std::string& warning : library.warnings) out << "  warning: " << PlainString(warning) << '\n';
+  PrintFindingsPlain(out, library.findings, "  ");
 }
 
 void PrintLibraryJson(std::ostream& out, const LibraryFile& library) {
@@ -68,7 +72,9 @@ void PrintLibraryJson(std::ostream& out, const LibraryFile& library) {
   for (std::size_t i = 0; i < library.warnings.size(); ++i) {
     out << (i > 0 ? "," : "") << JsonString(library.warnings[i]);
   }
-  out << "]}";
+  out << "],\"findings\":";
+  PrintFindingsJson(out, library.findings);
+  out << '}';
 }
 
 }  // namespace kelmar::check

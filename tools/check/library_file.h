@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "check/file_writers.h"
+
 namespace kelmar::check {
 
 // Where the packages install it, and where DB2 is told to load it from.
@@ -20,15 +22,17 @@ struct LibraryFile {
   std::optional<std::string> version;  // none when the file carries no version note
   std::string build_id;                // hexadecimal; empty when it has none
   std::vector<std::string> warnings;
+  std::vector<WriterFinding> findings;  // who besides root can change it; none when it is missing
 };
 
 LibraryFile ExamineLibrary(const std::string& path);
 
-// One line, "library: PATH: version V, build id B", its warnings below.
+// One line, "library: PATH: version V, build id B", its warnings and who
+// besides root can change it below.
 void PrintLibraryPlain(std::ostream& out, const LibraryFile& library);
 
 // A JSON object: "path", "version" (null when none), "build_id", "error" when
-// unread, and "warnings".
+// unread, "warnings" and "findings".
 void PrintLibraryJson(std::ostream& out, const LibraryFile& library);
 
 }  // namespace kelmar::check

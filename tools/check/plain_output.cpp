@@ -63,6 +63,14 @@ std::string PlainString(std::string_view text) {
   return plain;
 }
 
+void PrintFindingsPlain(std::ostream& out, const std::vector<WriterFinding>& findings, const std::string& indent,
+                        std::string_view shown) {
+  for (const WriterFinding& finding : findings) {
+    const std::string text = finding.Text();
+    if (text != shown) out << indent << (finding.fails ? "FAILED: " : "warning: ") << PlainString(text) << '\n';
+  }
+}
+
 void PrintPlain(std::ostream& out, const CheckReport& report) {
   for (const StepResult& result : report.steps) {
     out << std::left << std::setw(kTitleWidth) << InfoOf(result.step).title << std::setw(kOutcomeWidth)
@@ -71,16 +79,21 @@ void PrintPlain(std::ostream& out, const CheckReport& report) {
       if (fact.shown_in_plain) out << kIndent << PlainString(fact.key) << ": " << PlainString(fact.value) << '\n';
     }
     for (const Item& item : result.items) PrintItem(out, result.step, item);
+    PrintFindingsPlain(out, result.findings, kIndent, result.summary);
   }
   PrintLibraryPlain(out, report.library);
   PrintSwitchFilesPlain(out, report.switch_files);
   for (const std::string& note : report.notes) out << "note: " << PlainString(note) << '\n';
   const StepResult* failure = report.FirstFailure();
-  if (failure == nullptr) {
-    out << "result: ok, DB2 would get a working backend (exit status 0)\n";
-  } else {
+  const WriterFinding* library_failure = report.LibraryFailure();
+  if (failure != nullptr) {
     out << "result: FAILED at " << InfoOf(failure->step).id << " (exit status " << report.ExitStatus()
         << "): " << PlainString(failure->summary) << '\n';
+  } else if (library_failure != nullptr) {
+    out << "result: FAILED at " << kLibraryId << " (exit status " << report.ExitStatus()
+        << "): " << PlainString(library_failure->Text()) << '\n';
+  } else {
+    out << "result: ok, DB2 would get a working backend (exit status 0)\n";
   }
 }
 

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/check_report.h"
 
@@ -19,6 +20,14 @@ void PrintPlain(std::ostream& out, const CheckReport& report);
 // each step with "step", "status", "summary", its facts by key and, for
 // needed libraries and entry points, a list of items.
 void PrintJson(std::ostream& out, const CheckReport& report);
+
+// One line per finding but the one that `shown` already says, "FAILED: ..."
+// or "warning: ...", after `indent`.
+void PrintFindingsPlain(std::ostream& out, const std::vector<WriterFinding>& findings, const std::string& indent,
+                        std::string_view shown = {});
+
+// A JSON array of objects with "path", "reason" and "fails".
+void PrintFindingsJson(std::ostream& out, const std::vector<WriterFinding>& findings);
 
 // `text` as a JSON string, quotes included. Bytes that are not UTF-8 become
 // U+FFFD, so that the output stays valid JSON whatever a path holds.
