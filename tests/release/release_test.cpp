@@ -23,6 +23,25 @@ TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
   }
 }
 
+TEST(Manuals, KelmarCheckCausesAgreeInHelpManualAndReadme) {
+  // "N id" for each exit status with a cause: "  7  backend: ..." in --help ($0), ".B 7" and ".BR backend :" in the
+  // manual ($1), "| 7 | `backend`: ..." in the README ($2); in the order of the statuses in each.
+  const std::string script =
+      "\"$0\" --help | sed -nE 's/^  ([0-9]+) +([a-z_]+): .*/\\1 \\2/p' > /tmp/help && "
+      "awk '/^[.]B [0-9]+$/ { status = $2; next } status != \"\" && /^[.]BR [a-z_]+ :/ { print status, $2 } "
+      "{ status = \"\" }' \"$1\" > /tmp/roff && "
+      "sed -nE 's/^[|] ([0-9]+) [|] `([a-z_]+)`: .*/\\1 \\2/p' \"$2\" > /tmp/readme && "
+      "diff /tmp/help /tmp/roff && diff /tmp/help /tmp/readme && tr '\\n' ' ' < /tmp/help";
+  constexpr const char* kCauses = "3 registry 4 instance 5 properties 6 home 7 backend 8 needed_libraries 9 load "
+                                  "10 entry_points 11 permissions 12 library ";
+  RunIsolated([&] {
+    const ProgramRun run = RunProgram({"/bin/sh", "-c", script, KELMAR_CHECK_PROGRAM, KELMAR_MANUAL_DIR "/kelmar-check.1",
+                                       KELMAR_TESTBED_SOURCE_DIR "/README.md"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.out, kCauses);
+  });
+}
+
 #ifndef KELMAR_SANITIZED  // packages are made from the main build
 // What each package holds, as its format wants it, and nothing else: the library, the tools, their manuals, the
 // copyright and the changelog; the binaries stripped, their debug information in an archive of its own.
