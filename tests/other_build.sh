@@ -21,7 +21,17 @@ ctest --test-dir "$binary_dir" --output-on-failure -j2 ${label:+-L "$label"} --n
 cat "$log"
 [ "$status" = 0 ] || exit "$status"
 if grep -q '(Skipped)$' "$log"; then
-  echo "skipped because:"
-  grep -h -o 'no private /tmp.*' "$binary_dir/Testing/Temporary/LastTest.log" | sort | uniq -c
+  # Each skipped test with the reason its output gave: the line after gtest's "Skipped", or one that says "skipped".
+  echo "skipped, each for the reason it gave:"
+  sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | awk '
+    FILENAME == "-" { skipped[$0] = 1; next }
+    /^[0-9]+\/[0-9]+ Test: / { name = $0; sub(/^[^:]*: /, "", name); output = 0; reason = ""; after = 0; next }
+    /^Output:$/ { output = 1; next }
+    /^<end of output>$/ { if (name in skipped) print "  " name ": " (reason != "" ? reason : "no reason given"); output = 0 }
+    !output || reason != "" { next }
+    after { reason = $0 != "" ? $0 : "no reason given"; next }
+    /: Skipped$/ { after = 1; next }
+    tolower($0) ~ /skipped/ { reason = $0 }
+  ' - "$binary_dir/Testing/Temporary/LastTest.log"
   exit 77
 fi
