@@ -32,6 +32,7 @@ struct Session {
   std::FILE* file = nullptr;  // unbuffered: DB2's buffers are large already
   std::string final_path;    // kWrite: where the object goes on commit
   std::string partial_path;  // kWrite: the object until then
+  std::string path;          // kRead: the object read
   std::uint32_t parts = 1;         // kWrite: for its header
   std::uint32_t sequence = 0;      // kWrite: for its header
   std::uint64_t length = 0;        // kWrite: written so far; kRead: still to read
@@ -81,15 +82,9 @@ sqlint32 Guarded(Return_code* rc, Body body) noexcept {
   }
 }
 
-// strerror's buffer is shared between threads; GNU strerror_r gives the text
-// in `buffer` or as a constant.
-std::string ErrorText(int error) {
-  char buffer[128];
-  return strerror_r(error, buffer, sizeof buffer);
-}
-
-sqlint32 IoFailure(Return_code* rc, int error) {
-  return error == ENOSPC ? Result(rc, SQLUV_NOT_ENOUGH_SPACE, "store is full") : Result(rc, SQLUV_IO_ERROR, ErrorText(error));
+sqlint32 IoFailure(Return_code* rc, const std::string& what, int error) {
+  const std::string description = StoreError(what, error);
+  return error == ENOSPC ? Result(rc, SQLUV_NOT_ENOUGH_SPACE, "store is full") : Result(rc, SQLUV_IO_ERROR, description);
 }
 
 std::FILE* Unbuffered(std::FILE* file) {
@@ -112,7 +107,7 @@ sqlint32 StartWrite(Session& session, const Init_input& in, ObjectKind kind, con
   // process writing the same object cannot collide with it.
   std::string partial = store + "/." + name + ".XXXXXX";
   const int fd = mkostemp(partial.data(), O_CLOEXEC);
-  if (fd < 0) return IoFailure(rc, errno);
+  if (fd < 0) return IoFailure(rc, "cannot create a file in " + store, errno);
   session.partial_path = std::move(partial);
   const ObjectHeader header = UnfinishedHeader();
   const ssize_t written = write(fd, &header, sizeof header);
@@ -121,7 +116,7 @@ sqlint32 StartWrite(Session& session, const Init_input& in, ObjectKind kind, con
     const int error = written < 0 || written == static_cast<ssize_t>(sizeof header) ? errno : ENOSPC;
     close(fd);
     unlink(session.partial_path.c_str());
-    return IoFailure(rc, error);
+    return IoFailure(rc, "cannot write " + session.partial_path, error);
   }
   return SQLUV_OK;
 }
@@ -131,9 +126,11 @@ sqlint32 StartRead(Session& session, const DB2_info& info, ObjectKind kind, cons
   const std::optional<ObjectKey> key = KeyOfSession(info, kind, why_not);
   if (!key) return Result(rc, SQLUV_INIT_FAILED, why_not);
   session.mode = Mode::kRead;
-  session.file = Unbuffered(std::fopen((store + '/' + FileNameOf(*key)).c_str(), "rbe"));
+  session.path = store + '/' + FileNameOf(*key);
+  session.file = Unbuffered(std::fopen(session.path.c_str(), "rbe"));
   if (session.file == nullptr) {
-    return errno == ENOENT ? Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object") : IoFailure(rc, errno);
+    return errno == ENOENT ? Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object")
+                           : IoFailure(rc, "cannot open " + session.path, errno);
   }
   // Only a whole image is handed out: a part whose siblings are missing or
   // unfinished is not found, as there is no image to restore.
@@ -155,7 +152,9 @@ sqlint32 StartQuery(Session& session, const DB2_info& info, bool images, const s
   const std::optional<Selection> selection = SelectionOfSession(info, images, !images, why_not);
   if (!selection) return Result(rc, SQLUV_INIT_FAILED, why_not);
   session.mode = Mode::kQuery;
-  session.found = ListObjects(store, *selection, true);
+  std::optional<std::vector<StoredObject>> found = ListObjects(store, *selection, true, why_not);
+  if (!found) return Result(rc, SQLUV_IO_ERROR, why_not);
+  session.found = std::move(*found);
   return SQLUV_OK;
 }
 
@@ -195,7 +194,9 @@ sqlint32 Put(Session* session, Data* data, Return_code* rc) {
     return Result(rc, SQLUV_BUFF_SIZE, "invalid buffer");
   }
   const auto size = static_cast<std::size_t>(data->buff_size);
-  if (size > 0 && std::fwrite(data->dataptr, 1, size, session->file) != size) return IoFailure(rc, errno);
+  if (size > 0 && std::fwrite(data->dataptr, 1, size, session->file) != size) {
+    return IoFailure(rc, "cannot write " + session->partial_path, errno);
+  }
   session->checksum.Add(static_cast<const char*>(data->dataptr), size);
   session->length += size;
   data->actual_buff_size = data->buff_size;
@@ -212,7 +213,7 @@ sqlint32 Get(Session* session, Data* data, Return_code* rc) {
   // shrank, and the last bytes are handed out only when the checksum holds.
   const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(session->length, data->buff_size));
   const std::size_t got = std::fread(data->dataptr, 1, size, session->file);
-  if (std::ferror(session->file)) return IoFailure(rc, errno);
+  if (std::ferror(session->file)) return IoFailure(rc, "cannot read " + session->path, errno);
   if (got != size) return Result(rc, SQLUV_IO_ERROR, "object is truncated");
   session->checksum.Add(static_cast<const char*>(data->dataptr), got);
   session->length -= got;
@@ -250,13 +251,16 @@ sqlint32 Commit(Session& session, Return_code* rc) {
   if (error == 0) error = PublishWithoutReplacing(session.partial_path, session.final_path);
   if (error == 0) return Result(rc, SQLUV_OK);
   unlink(session.partial_path.c_str());
-  return Result(rc, SQLUV_COMMIT_FAILED, error == EEXIST ? "object already exists" : ErrorText(error));
+  if (error == EEXIST) return Result(rc, SQLUV_COMMIT_FAILED, "object already exists");
+  return Result(rc, SQLUV_COMMIT_FAILED, StoreError("cannot commit " + session.final_path, error));
 }
 
 sqlint32 Discard(Session& session, Return_code* rc) {
   std::fclose(session.file);
   session.file = nullptr;
-  if (unlink(session.partial_path.c_str()) != 0) return Result(rc, SQLUV_ABORT_FAILED, ErrorText(errno));
+  if (unlink(session.partial_path.c_str()) != 0) {
+    return Result(rc, SQLUV_ABORT_FAILED, StoreError("cannot remove " + session.partial_path, errno));
+  }
   return Result(rc, SQLUV_OK);
 }
 
@@ -284,10 +288,13 @@ sqlint32 Delete(Init_input* in, Return_code* rc) {
   const std::optional<std::string> store = StoreDirectory(why_not);
   if (!store) return Result(rc, SQLUV_DELETE_FAILED, why_not);
 
-  const std::vector<StoredObject> doomed = ListObjects(*store, *selection, false);
-  if (doomed.empty()) return Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object");
-  for (const StoredObject& object : doomed) {
-    if (unlink(object.path.c_str()) != 0 && errno != ENOENT) return Result(rc, SQLUV_DELETE_FAILED, ErrorText(errno));
+  const std::optional<std::vector<StoredObject>> doomed = ListObjects(*store, *selection, false, why_not);
+  if (!doomed) return Result(rc, SQLUV_DELETE_FAILED, why_not);
+  if (doomed->empty()) return Result(rc, SQLUV_OBJ_NOT_FOUND, "no such object");
+  for (const StoredObject& object : *doomed) {
+    if (unlink(object.path.c_str()) != 0 && errno != ENOENT) {
+      return Result(rc, SQLUV_DELETE_FAILED, StoreError("cannot remove " + object.path, errno));
+    }
   }
   return Result(rc, SQLUV_OK);
 }

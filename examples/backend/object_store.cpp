@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -194,6 +195,17 @@ bool Matches(const Selection& selection, const ObjectKey& key) {
   return selection.logs && (selection.log_name.empty() || key.log_name == selection.log_name);
 }
 
+std::string ErrorText(int error) {
+  char buffer[128];
+  return strerror_r(error, buffer, sizeof buffer);  // GNU: the text in `buffer` or a constant
+}
+
+std::string StoreError(const std::string& what, int error) {
+  const std::string text = ErrorText(error);
+  std::fprintf(stderr, "libXjKelmar.so: %s: %s\n", what.c_str(), text.c_str());
+  return "store: " + text;
+}
+
 std::optional<std::string> StoreDirectory(std::string& why_not) {
   Dl_info self{};
   if (dladdr(reinterpret_cast<void*>(&StoreDirectory), &self) == 0 || self.dli_fname == nullptr) {
@@ -209,16 +221,20 @@ std::optional<std::string> StoreDirectory(std::string& why_not) {
   }
   std::string store = (library.empty() ? std::string(".") : library) + "/store";
   if (mkdir(store.c_str(), 0700) != 0 && errno != EEXIST) {
-    why_not = "cannot create the store directory";
+    why_not = StoreError("cannot create the store directory " + store, errno);
     return std::nullopt;
   }
   return store;
 }
 
-std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection, bool whole_images_only) {
+std::optional<std::vector<StoredObject>> ListObjects(const std::string& store, const Selection& selection,
+                                                     bool whole_images_only, std::string& why_not) {
   std::vector<StoredObject> objects;
   DIR* listing = opendir(store.c_str());
-  if (listing == nullptr) return objects;
+  if (listing == nullptr) {
+    why_not = StoreError("cannot list " + store, errno);
+    return std::nullopt;
+  }
   while (const dirent* entry = readdir(listing)) {
     const std::optional<ObjectKey> key = ParseFileName(entry->d_name);
     if (!key || !Matches(selection, *key)) continue;

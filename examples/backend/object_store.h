@@ -56,14 +56,26 @@ std::string FileNameOf(const ObjectKey& key);
 std::optional<ObjectKey> ParseFileName(std::string_view name);
 bool Matches(const Selection& selection, const ObjectKey& key);
 
+// The text of `error`; safe on every thread.
+std::string ErrorText(int error);
+
+// A failed file operation of the store, `what` naming the path ("cannot
+// create a file in /opt/vorlan/store"). DB2 keeps only the return code, whose
+// 30 bytes hold no path: this returns its description, "store: " and the
+// error, and writes the whole of it on standard error, where kelmar-host shows
+// it beside the return code.
+std::string StoreError(const std::string& what, int error);
+
 // `<home>/store` for a backend loaded from `<home>/Base`: the directory beside
 // the one this library was loaded from. Created when missing.
 std::optional<std::string> StoreDirectory(std::string& why_not);
 
 // The stored objects that `selection` matches: images by timestamp and
 // sequence, then log files by name. With `whole_images_only`, the parts of an
-// image that cannot be restored whole are left out.
-std::vector<StoredObject> ListObjects(const std::string& store, const Selection& selection, bool whole_images_only);
+// image that cannot be restored whole are left out. None, with `why_not` set,
+// when the store cannot be listed.
+std::optional<std::vector<StoredObject>> ListObjects(const std::string& store, const Selection& selection,
+                                                     bool whole_images_only, std::string& why_not);
 
 // Why the image that part `key` belongs to cannot be restored whole ("part 3
 // of 4 is missing"); empty when every part is there, finished, and as long

@@ -1,6 +1,7 @@
 // DB2 sessions end to end: kelmar-host driving libkelmar.so, which finds the installation and forwards to the
 // sample backend. Backup data stays whole: what is stored comes back byte for byte or not at all, nothing stored
 // is replaced, and a failed run says what failed in one line and leaves nothing behind.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -168,6 +169,29 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
                                    kTimestamp, "/tmp/w"), 128 + SIGTERM);
          EXPECT_EQ(Interrupted("backup --input /tmp/w/big --buffer-size 512", kStore), 128 + SIGTERM);
          EXPECT_EQ(Listing(kStore).size(), 3u) << "only the first backup's parts";
+       }},
+      {"a store this user may not write, then may not list: the backend names it", [] {
+         ExpectOk(Host(Backup("/tmp/w/a")));
+         DropPrivileges();  // only the owner's bits count now
+         const std::string store = kStore;
+         struct Denied { mode_t mode; Names args; std::string backend_line, host_line; };
+         const Denied denials[] = {
+             {.mode = 0500, .args = {"backup", "--input", "/tmp/w/b"},
+              .backend_line = "libXjKelmar.so: cannot create a file in " + store + ": Permission denied\n",
+              .host_line = "session 1: sqluvint returned SQLUV_IO_ERROR (25): \"store: Permission denied\""},
+             {.mode = 0300, .args = {"query-images"},
+              .backend_line = "libXjKelmar.so: cannot list " + store + ": Permission denied\n",
+              .host_line = "sqluvint returned SQLUV_IO_ERROR (25): \"store: Permission denied\""},
+         };
+         for (const Denied& denied : denials) {
+           SCOPED_TRACE(denied.args.front());
+           ASSERT_EQ(chmod(kStore, denied.mode), 0);
+           const ProgramRun run = Host(denied.args);
+           EXPECT_EQ(run.status, 1);
+           EXPECT_NE(run.err.find(denied.backend_line), npos) << run.err;
+           EXPECT_NE(run.err.find(denied.host_line), npos) << run.err;
+         }
+         ASSERT_EQ(chmod(kStore, 0700), 0);
        }},
       {"refusals by the library, the backend and the tool", [] {
          ExpectFailure({"backup", "--input", "/tmp/w/a", "--options", "XjInstanceName=Instance009"}, 1,

@@ -87,7 +87,7 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
     for (std::uint64_t offset = source.begin; offset < source.end && GoOn(group, report);) {
       const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_size, source.end - offset));
       if (!ReadAt(source.fd, buffer.data(), size, offset)) {
-        group.Fail(report.label + ": cannot read the input: " + std::strerror(errno));
+        group.Fail(report.label + ": cannot read the input file " + source.path + ": " + std::strerror(errno));
         return;
       }
       const sqlint32 result = TransferBuffer(calls.sqluvput, records, data, buffer.data(), size, report);
@@ -103,8 +103,8 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
   });
 }
 
-void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_fd, std::size_t buffer_size,
-                   SessionGroup& group, SessionReport& report) {
+void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_fd, const std::string& sink_path,
+                   std::size_t buffer_size, SessionGroup& group, SessionReport& report) {
   report.data_call = "sqluvget";
   RunSession(calls, records, group, report, [&] {
     std::vector<char> buffer(buffer_size);
@@ -126,7 +126,7 @@ void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_f
         return;
       }
       if (!WriteAll(sink_fd, buffer.data(), static_cast<std::size_t>(got))) {
-        group.Fail(report.label + ": cannot write the restored data: " + std::strerror(errno));
+        group.Fail(report.label + ": cannot write the restored data for " + sink_path + ": " + std::strerror(errno));
         return;
       }
       report.bytes += static_cast<std::uint64_t>(got);

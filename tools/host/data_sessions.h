@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "host/operation_report.h"
@@ -13,11 +14,12 @@
 
 namespace kelmar::host {
 
-// Bytes [begin, end) of an open file.
+// Bytes [begin, end) of an open file, and its path for the messages.
 struct PutSource {
   int fd = -1;
   std::uint64_t begin = 0;
   std::uint64_t end = 0;
+  std::string path;
 };
 
 // sqluvint; sqluvput for each buffer of `source` while the group has not
@@ -26,9 +28,10 @@ void RunPutSession(const VendorCalls& calls, SessionRecords& records, const PutS
                    SessionGroup& group, SessionReport& report);
 
 // sqluvint; sqluvget until the vendor reports the end of the object, each
-// buffer appended to `sink_fd`; sqluvend as above.
-void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_fd, std::size_t buffer_size,
-                   SessionGroup& group, SessionReport& report);
+// buffer appended to `sink_fd`, which holds data for the file `sink_path`;
+// sqluvend as above.
+void RunGetSession(const VendorCalls& calls, SessionRecords& records, int sink_fd, const std::string& sink_path,
+                   std::size_t buffer_size, SessionGroup& group, SessionReport& report);
 
 // sqluvint; db2VendorGetNextObj until SQLUV_NO_DATA, each object kept in
 // `objects`; sqluvend.

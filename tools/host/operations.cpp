@@ -175,7 +175,8 @@ void Backup(const VendorCalls& calls, const HostCommand& asked, OperationReport&
     SessionIdentity identity = ImageSession(command, i, report.sessions[i]);
     identity.size_estimate = input.size();
     SessionRecords records(identity, command.options);
-    const PutSource source{input.fd(), std::min(i * stripe, input.size()), std::min((i + 1) * stripe, input.size())};
+    const PutSource source{input.fd(), std::min(i * stripe, input.size()), std::min((i + 1) * stripe, input.size()),
+                           command.input};
     RunPutSession(calls, records, source, command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);
@@ -227,7 +228,7 @@ void Restore(const VendorCalls& calls, const HostCommand& command, OperationRepo
   report.sessions.resize(sessions);
   RunOnThreads(sessions, [&](unsigned i) {
     SessionRecords records(ImageSession(command, i, report.sessions[i]), command.options);
-    RunGetSession(calls, records, parts.fd(i), command.buffer_size, group, report.sessions[i]);
+    RunGetSession(calls, records, parts.fd(i), command.output, command.buffer_size, group, report.sessions[i]);
   });
   TakeGroupOutcome(report, group);
   if (report.status == ExitStatus::kSuccess) RequireNoFurtherPart(calls, command, report);
@@ -263,8 +264,8 @@ void Archive(const VendorCalls& calls, const HostCommand& command, OperationRepo
     SessionGroup group(1);
     report.sessions.push_back({});
     report.sessions.back().label = identity.log_name;
-    RunPutSession(calls, records, {inputs[i]->fd(), 0, inputs[i]->size()}, command.buffer_size, group,
-                  report.sessions.back());
+    RunPutSession(calls, records, {inputs[i]->fd(), 0, inputs[i]->size(), command.log_files[i]}, command.buffer_size,
+                  group, report.sessions.back());
     TakeGroupOutcome(report, group);
   }
 }
@@ -290,7 +291,7 @@ void Retrieve(const VendorCalls& calls, const HostCommand& command, OperationRep
     SessionGroup group(1);
     report.sessions.push_back({});
     report.sessions.back().label = identity.log_name;
-    RunGetSession(calls, records, part.fd(0), command.buffer_size, group, report.sessions.back());
+    RunGetSession(calls, records, part.fd(0), output, command.buffer_size, group, report.sessions.back());
     TakeGroupOutcome(report, group);
     Publish(part, report);
   }
