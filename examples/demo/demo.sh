@@ -6,7 +6,9 @@
 # usage: demo.sh [--keep DIR] KELMAR_HOST LIBKELMAR_SO SAMPLE_BACKEND_SO KELMAR_CHECK
 #
 # --keep DIR (or KELMAR_DEMO_KEEP=DIR) lays the installation out in DIR, which
-# must be empty or new, leaves it there, and prints the commands to try on it.
+# must be empty or new, leaves it there, and prints the commands to try on it;
+# it warns when other users, such as a DB2 instance owner, could not reach DIR,
+# or when kelmar-check would refuse it because another user than root owns it.
 #
 # The library's trace file and markers live at fixed places in /tmp. Where it
 # can, the demo runs in a private mount namespace with its own /tmp, so it
@@ -32,11 +34,28 @@ if [[ -n $keep && -z ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
   fi
   # A run in a private /tmp hands it on through the environment.
   export KELMAR_DEMO_KEEP=$keep
+  # Judged here, with the machine's users: inside a user namespace the caller is root.
+  export KELMAR_DEMO_KEEP_WARNINGS=
+  dir=$keep
+  while :; do
+    read -r mode owner < <(stat -c '%a %U' "$dir")
+    if (((8#$mode & 1) == 0)); then
+      KELMAR_DEMO_KEEP_WARNINGS+="warning: other users, such as a DB2 instance owner, cannot reach it: $dir is mode $mode"$'\n'
+    fi
+    if [[ $owner != root ]]; then
+      KELMAR_DEMO_KEEP_WARNINGS+="warning: kelmar-check refuses it outside this demo (exit status 11): $dir belongs to $owner, not root"$'\n'
+    fi
+    [[ $dir == / ]] && break
+    dir=${dir%/*}
+    dir=${dir:-/}
+  done
 fi
 
 if [[ -z ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
+  # Who runs the demo: inside a user namespace every caller is root.
+  export KELMAR_DEMO_USER="$(id -un) (uid $(id -u))"
   # Absolute, so that they still name the programs inside the private /tmp.
-  programs=("$(realpath "$0")" "$(realpath "$1")" "$(realpath "$2")" "$(realpath "$3")" "$(realpath "$4")")
+  programs=("$(realpath -s "$0")" "$(realpath -s "$1")" "$(realpath -s "$2")" "$(realpath -s "$3")" "$(realpath -s "$4")")
   reasons=()
   for namespaces in --mount "--map-root-user --mount"; do
     # shellcheck disable=SC2086 # one word per option
@@ -84,7 +103,13 @@ say() { printf '\n== %s\n' "$*"; }
 
 if [[ -n ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
   say "running with a private /tmp: the trace is switched on for this run only"
-  touch "$trace"
+  user=${KELMAR_DEMO_USER:-root (uid 0)}
+  if [[ $user != "root (uid 0)" ]]; then
+    echo "run by $user, who is root inside the demo's user namespace: where kelmar-check says"
+    echo "uid 0 (root) below, it means that user"
+  fi
+  # Readable by no one else, as the library's trace should be.
+  (umask 077 && : > "$trace")
   trace_start=0
 else
   say "no private /tmp here: the machine's /tmp is left alone"
@@ -114,8 +139,18 @@ echo "XJREG=$XJREG"
 echo "$registry/Vorlan/Instance001/Base/.properties: $(cat "$registry/Vorlan/Instance001/Base/.properties")"
 echo "backend: $home/Base/libXjKelmar.so (keeps its objects in $home/store)"
 
+# kelmar-check reports the version of the library DB2 is given; the installed one needs no --library.
+library_option=()
+if [[ $libkelmar != /opt/kelmar/lib/libkelmar.so ]]; then library_option=(--library "$libkelmar"); fi
+
 say "kelmar-check: would DB2 get a working backend here?"
-"$check" --options XjInstanceName=Instance001
+status=0
+"$check" --options XjInstanceName=Instance001 "${library_option[@]}" || status=$?
+case $status in
+  0) ;;
+  11 | 12) echo "(the demo goes on: an installation's files belong to root, the demo's need not)" ;;
+  *) exit "$status" ;;
+esac
 
 image=$work/SAMPLE.image
 head -c $((12 * 1024 * 1024 + 4321)) /dev/urandom > "$image"
@@ -155,8 +190,13 @@ fi
 
 if [[ -n $keep ]]; then
   say "the installation stays in $keep; try:"
-  abs() { printf '%q' "$(realpath "$1")"; }
-  echo "  XJREG=$(abs "$registry") $(abs "$check") --options XjInstanceName=Instance001"
+  abs() { printf '%q' "$(realpath -s "$1")"; }
+  if [[ -n ${KELMAR_DEMO_KEEP_WARNINGS:-} ]]; then
+    printf '%s' "$KELMAR_DEMO_KEEP_WARNINGS"
+    echo "(for a DB2 instance owner to try it, run the demo as root with a directory every user can search,"
+    echo " such as --keep /opt/kelmar-demo)"
+  fi
+  echo "  XJREG=$(abs "$registry") $(abs "$check") --options XjInstanceName=Instance001${library_option[*]:+ --library $(abs "$libkelmar")}"
   for operation in "backup --input $(abs "$0")" query-images; do
     echo "  XJREG=$(abs "$registry") $(abs "$host") --library $(abs "$libkelmar") $operation --options XjInstanceName=Instance001"
   done
