@@ -53,7 +53,8 @@ fi
 
 if [[ -z ${KELMAR_DEMO_PRIVATE_TMP:-} ]]; then
   # Who runs the demo: inside a user namespace every caller is root.
-  export KELMAR_DEMO_USER="$(id -un) (uid $(id -u))"
+  KELMAR_DEMO_USER="$(id -un) (uid $(id -u))"
+  export KELMAR_DEMO_USER
   # Absolute, so that they still name the programs inside the private /tmp.
   programs=("$(realpath -s "$0")" "$(realpath -s "$1")" "$(realpath -s "$2")" "$(realpath -s "$3")" "$(realpath -s "$4")")
   reasons=()
