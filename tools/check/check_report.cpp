@@ -24,10 +24,7 @@ const StepResult* CheckReport::FirstFailure() const {
 }
 
 const WriterFinding* CheckReport::LibraryFailure() const {
-  if (FirstFailure() != nullptr) return nullptr;
-  const auto failed = std::find_if(library.findings.begin(), library.findings.end(),
-                                   [](const WriterFinding& finding) { return finding.fails; });
-  return failed != library.findings.end() ? &*failed : nullptr;
+  return FirstFailure() == nullptr ? FirstFailing(library.findings) : nullptr;
 }
 
 int CheckReport::ExitStatus() const {

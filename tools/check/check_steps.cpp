@@ -283,9 +283,7 @@ class Checker {
   bool Permissions(StepResult& result) {
     const std::string library(library_.view());
     result.findings = WhoElseCanChange(library);
-    const auto failure = std::find_if(result.findings.begin(), result.findings.end(),
-                                      [](const WriterFinding& finding) { return finding.fails; });
-    if (failure != result.findings.end()) return Fail(result, failure->Text());
+    if (const WriterFinding* failure = FirstFailing(result.findings)) return Fail(result, failure->Text());
     return Pass(result, "root alone can change " + library + " and every directory on the way to it");
   }
 

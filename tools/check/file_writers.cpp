@@ -134,4 +134,9 @@ std::vector<WriterFinding> WhoElseCanChange(const std::string& path) {
   return walk.findings;
 }
 
+const WriterFinding* FirstFailing(const std::vector<WriterFinding>& findings) {
+  const auto failing = std::find_if(findings.begin(), findings.end(), [](const WriterFinding& found) { return found.fails; });
+  return failing != findings.end() ? &*failing : nullptr;
+}
+
 }  // namespace kelmar::check

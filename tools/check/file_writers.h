@@ -27,4 +27,7 @@ struct WriterFinding {
 // is taken against the working directory.
 std::vector<WriterFinding> WhoElseCanChange(const std::string& path);
 
+// The first finding that fails the check, or null.
+const WriterFinding* FirstFailing(const std::vector<WriterFinding>& findings);
+
 }  // namespace kelmar::check
