@@ -84,7 +84,8 @@ sqlint32 Guarded(Return_code* rc, Body body) noexcept {
 
 sqlint32 IoFailure(Return_code* rc, const std::string& what, int error) {
   const std::string description = StoreError(what, error);
-  return error == ENOSPC ? Result(rc, SQLUV_NOT_ENOUGH_SPACE, "store is full") : Result(rc, SQLUV_IO_ERROR, description);
+  if (error == ENOSPC) return Result(rc, SQLUV_NOT_ENOUGH_SPACE, "store is full");
+  return Result(rc, SQLUV_IO_ERROR, description);
 }
 
 std::FILE* Unbuffered(std::FILE* file) {

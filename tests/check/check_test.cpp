@@ -191,7 +191,9 @@ void PrintTo(const WriterRow& row, std::ostream* out) { *out << row.name; }
 
 void Chmod(const std::string& path, mode_t mode) { ASSERT_EQ(chmod(path.c_str(), mode), 0) << path; }
 void Chown(const std::string& path, uid_t uid, gid_t gid) { ASSERT_EQ(lchown(path.c_str(), uid, gid), 0) << path; }
-void Symlink(const std::string& target, const std::string& path) { ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0); }
+void Symlink(const std::string& target, const std::string& path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
 void Move(const std::string& from, const std::string& to) { ASSERT_EQ(rename(from.c_str(), to.c_str()), 0) << from; }
 
 const std::string kBackend = kBase + "/libXjKelmar.so";
@@ -268,7 +270,8 @@ const WriterRow kWriterRows[] = {
      .json = R"({"step":"permissions","status":"ok",)"},
     {.name = "BaseWritableByEveryUser", .arrange = [] { Chmod(kBase, 0777); }, .status = 11,
      .plain = kFailedAt + "permissions (exit status 11): " + kBase + " is writable by every user (mode 0777)\n",
-     .json = R"("findings":[{"path":")" + kBase + R"json(","reason":"is writable by every user (mode 0777)","fails":true})json"},
+     .json = R"("findings":[{"path":")" + kBase +
+             R"json(","reason":"is writable by every user (mode 0777)","fails":true})json"},
     {.name = "BackendWritableByEveryUser", .arrange = [] { Chmod(kBackend, 0757); }, .status = 11,
      .plain = "\npermissions       FAILED   " + kBackend + " is writable by every user (mode 0757)\n"
               "needed libraries  -        not checked: permissions failed\n"},
@@ -277,7 +280,8 @@ const WriterRow kWriterRows[] = {
      .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777), on the way "
                           "through the symbolic link /tmp/vorlan\n"},
     {.name = "SymlinkedHomeKeptInADirectoryEveryUserMayWrite", .arrange = HomeThroughSymlinkInOpenDirectory,
-     .status = 11, .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777)\n"},
+     .status = 11,
+     .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777)\n"},
     {.name = "BackendOfAnotherUser", .arrange = [] { Chown(kBackend, kFirstOtherUid, 0); }, .needs_other_users = true,
      .status = 11, .plain = kFailedAt + "permissions (exit status 11): " + kBackend + " belongs to ",
      .json = R"json( (uid 1000), not root","fails":true})json"},

@@ -138,7 +138,9 @@ class Checker {
 
   CheckReport Run() {
     CheckReport report;
-    for (const StepInfo& info : kSteps) report.steps.push_back(StepResult{info.step, Outcome::kSkipped, {}, {}, {}, {}});
+    for (const StepInfo& info : kSteps) {
+      report.steps.push_back(StepResult{info.step, Outcome::kSkipped, {}, {}, {}, {}});
+    }
     const auto result = [&report](Step step) -> StepResult& {
       return report.steps[static_cast<std::size_t>(step)];
     };

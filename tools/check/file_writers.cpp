@@ -85,7 +85,9 @@ class Walk {
 
  private:
   void Add(const std::string& path, const std::string& reason, bool fails) {
-    const auto same = [&](const WriterFinding& found) { return found.path == path && found.reason.starts_with(reason); };
+    const auto same = [&](const WriterFinding& found) {
+      return found.path == path && found.reason.starts_with(reason);
+    };
     if (std::none_of(findings.begin(), findings.end(), same)) findings.push_back({path, reason + through_, fails});
   }
 
@@ -135,7 +137,8 @@ std::vector<WriterFinding> WhoElseCanChange(const std::string& path) {
 }
 
 const WriterFinding* FirstFailing(const std::vector<WriterFinding>& findings) {
-  const auto failing = std::find_if(findings.begin(), findings.end(), [](const WriterFinding& found) { return found.fails; });
+  const auto failing =
+      std::find_if(findings.begin(), findings.end(), [](const WriterFinding& found) { return found.fails; });
   return failing != findings.end() ? &*failing : nullptr;
 }
 
