@@ -270,11 +270,10 @@ const WriterRow kWriterRows[] = {
      .json = R"({"step":"permissions","status":"ok",)"},
     {.name = "BaseWritableByEveryUser", .arrange = [] { Chmod(kBase, 0777); }, .status = 11,
      .plain = kFailedAt + "permissions (exit status 11): " + kBase + " is writable by every user (mode 0777)\n",
-     .json = R"("findings":[{"path":")" + kBase +
-             R"json(","reason":"is writable by every user (mode 0777)","fails":true})json"},
+     .json = R"({"path":")" + kBase + R"json(","reason":"is writable by every user (mode 0777)","fails":true})json"},
     {.name = "BackendWritableByEveryUser", .arrange = [] { Chmod(kBackend, 0757); }, .status = 11,
-     .plain = "\npermissions       FAILED   " + kBackend + " is writable by every user (mode 0757)\n"
-              "needed libraries  -        not checked: permissions failed\n"},
+     .plain = "\npermissions       FAILED   " + kBackend + " is writable by every user (mode 0757)\n",
+     .json = R"({"step":"needed_libraries","status":"skipped","summary":"not checked: permissions failed",)"},
     {.name = "SymlinkedHomeLeadingIntoADirectoryEveryUserMayWrite", .arrange = HomeThroughSymlinkIntoOpenDirectory,
      .status = 11,
      .plain = kFailedAt + "permissions (exit status 11): /tmp/open is writable by every user (mode 0777), on the way "

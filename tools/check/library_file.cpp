@@ -27,8 +27,6 @@ std::string Hexadecimal(const std::string& bytes) {
 LibraryFile ExamineLibrary(const std::string& path) {
   LibraryFile library;
   library.path = path;
-  struct stat status {};
-  if (lstat(path.c_str(), &status) == 0) library.findings = WhoElseCanChange(path);
   const std::optional<std::vector<ElfNote>> notes = ReadElfNotes(path, library.error);
   if (!notes) return library;
   for (const ElfNote& note : *notes) {
@@ -45,6 +43,11 @@ LibraryFile ExamineLibrary(const std::string& path) {
                                "answer from this file; run the kelmar-check of the same version");
   }
   return library;
+}
+
+void JudgeLibraryWriters(LibraryFile& library) {
+  struct stat status {};
+  if (lstat(library.path.c_str(), &status) == 0) library.findings = WhoElseCanChange(library.path);
 }
 
 void PrintLibraryPlain(std::ostream& out, const LibraryFile& library) {

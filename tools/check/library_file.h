@@ -27,6 +27,9 @@ struct LibraryFile {
 
 LibraryFile ExamineLibrary(const std::string& path);
 
+// Fills in who besides root can change the library, when the file is there.
+void JudgeLibraryWriters(LibraryFile& library);
+
 // One line, "library: PATH: version V, build id B", its warnings and who
 // besides root can change it below.
 void PrintLibraryPlain(std::ostream& out, const LibraryFile& library);

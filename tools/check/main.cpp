@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
 
   CheckReport report = RunCheck(command.options);
   report.library = ExamineLibrary(command.library);
+  JudgeLibraryWriters(report.library);
   report.switch_files = ExamineSwitchFiles();
   if (command.json) {
     PrintJson(std::cout, report);
