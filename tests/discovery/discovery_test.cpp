@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace kelmar::testbed;
 using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
+using Build = std::function<void(Tree)>;
 const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
 
 std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
@@ -32,10 +33,11 @@ Lines operator+(Lines all, const Lines& more) {
   return all;
 }
 
-RegistryTree SettledRegistry() {
+// The root settles once per process: in a session, or in the first call of an outside program (`settle` false).
+RegistryTree SettledRegistry(bool settle = true) {
   RegistryTree tree(kRoot);
   tree.Export();
-  SettleRegistryRoot("sqluvint()");
+  if (settle) SettleRegistryRoot("sqluvint()");
   return tree;
 }
 
@@ -131,7 +133,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[" + product + "/Instance001/Db2Agent]")};
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
   // `lines`: those between Entered and Leaving.
-  struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
+  struct Case { Build build; Text instance; Lines lines; std::size_t capacity = 1024; bool settled = true; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
       {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, no_preferred + fed("not a dir : notes")},
@@ -141,12 +143,12 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/Gone) failed, errno: 2")},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
-      {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
+      {preferred, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}, 1024, false},
       {preferred, std::nullopt, fed("Invalid arguments "), 0}, {preferred, "Insta", {}, 6}, {preferred, "", {}, 1},
   };
   for (const Case& c : cases) {
     RunIsolated([&] {
-      c.build(SettledRegistry());
+      c.build(SettledRegistry(c.settled));
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
@@ -289,7 +291,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
   // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the lines before Leaving.
-  struct Case { std::function<void(Tree)> build; std::string options; Text vorlan_inst, gpath; Lines tail;
+  struct Case { Build build; std::string options; Text vorlan_inst, gpath; Lines tail;
                 bool vm_exported = true; std::size_t size = 1024; };
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},

@@ -1,9 +1,12 @@
-// DB2 sessions on threads of one process: one load, calls side by side, an unload waiting for calls and sessions.
+// DB2 sessions on threads of one process: one load, calls side by side, an unload waiting for calls and sessions,
+// a child forked at any moment.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <thread>
 
 #include "backends/backend_probe.h"
+#include "backends/forking_backend.h"
 #include "backends/test_backend_paths.h"
 #include "front/unload_markers.h"
 #include "testbed/db2_session.h"
@@ -51,6 +54,49 @@ TEST(Concurrency, SessionsLoadOnceCallSideBySideAndTheUnloadMarkerWaitsForCallsA
     EXPECT_EQ(EndSession(last), 0);
     EXPECT_EQ(sqluv_handle, nullptr);
   });
+}
+
+namespace fb = kelmar::forking_backend;
+
+// A whole session in a forked child, after `begun`, the result of a call that began in the parent: the exit status
+// tells whether every call worked.
+[[noreturn]] void SessionInChild(sqlint32 begun) {
+  alarm(fb::kChildSeconds);
+  Db2Session s;
+  _exit(begun == 0 && StartSession(s) == 0 && EndSession(s) == 0 ? 0 : 1);
+}
+
+// A child forked while another thread waits inside the backend's initialiser or finaliser, holding the library's
+// locks, or forked by the initialiser itself, runs its session: it never waits for a thread it lacks.
+TEST(Concurrency, AChildForkedAtAnyMomentRunsItsSession) {
+  struct Row { const char* name; const char* when; sqlint32 (*held)(Db2Session&); };
+  const Row rows[] = {
+      {.name = "another thread loads", .when = fb::kHoldLoad, .held = StartSession},
+      {.name = "another thread unloads", .when = fb::kHoldUnload, .held = EndSession},
+      {.name = "the initialiser forks", .when = fb::kForkInLoad, .held = nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunIsolated([&] {
+      alarm(2 * fb::kChildSeconds);
+      InstallBackend(tb::kForking);
+      setenv(fb::kWhen, row.when, 1);
+      WriteFile(kelmar::kUnloadMarker, "");
+      const pid_t parent = getpid();
+      Db2Session first;
+      const sqlint32 started = row.held == StartSession ? SQLUV_OK : StartSession(first);
+      if (getpid() != parent) SessionInChild(started);
+      if (row.held != nullptr) {
+        std::jthread holding([&] { EXPECT_EQ(row.held(first), 0); });
+        while (access(fb::kInside, F_OK) != 0) usleep(1000);
+        if (fork() == 0) SessionInChild(SQLUV_OK);
+        WriteFile(fb::kRelease, "");
+      }
+      int status = 0;
+      ASSERT_GT(wait(&status), 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's status: " << status;
+    });
+  }
 }
 
 }  // namespace
