@@ -1,5 +1,6 @@
 #include "log/trace_log.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,22 @@ namespace {
 // Relaxed is enough: it only ever goes from false to true, before the
 // program runs any of the library's code.
 constinit std::atomic<bool> trace_switched_off{false};
+
+// One write, so that the lines of concurrent writers stay whole. A full file
+// system takes only the part of a line that fits in its last free block; that
+// part is cut off again, so that the next line starts on a line of its own.
+// The file has then grown past it only if space came back at that very moment
+// and another line followed: that line is left alone.
+void AppendWhole(int fd, const char* line, std::size_t length) {
+  const ssize_t written = write(fd, line, length);
+  if (written <= 0 || static_cast<std::size_t>(written) == length) return;
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  struct stat file {};
+  if (end >= written && fstat(fd, &file) == 0 && file.st_size == end) {
+    [[maybe_unused]] const int cut = ftruncate(fd, end - written);
+  }
+}
+
 }  // namespace
 
 namespace kelmar {
@@ -53,7 +70,6 @@ void SqluvErrorLog(const char* tag, const char* format, ...) {
   const std::size_t length = kelmar::FormatTraceLine(line, getpid(), when, tag, format, args);
   va_end(args);
 
-  // One write per line keeps concurrent writers' lines whole.
-  [[maybe_unused]] const ssize_t written = write(fd, line, length);
+  AppendWhole(fd, line, length);
   close(fd);
 }
