@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
 
 #include "log/switch_files.h"
 
@@ -12,6 +16,51 @@ namespace {
 // Relaxed is enough: it only ever goes from false to true, before the
 // program runs any of the library's code.
 constinit std::atomic<bool> trace_switched_off{false};
+
+// How a character of a message is shown: itself, or its escape.
+struct Shown {
+  char text[4];
+  std::size_t length;
+};
+
+// The library's formats hold no control character but the line feeds some
+// end with. Every other control character of a message, and every backslash,
+// comes from outside (DB2's options, the environment, the registry, file
+// names, dlerror) and is shown escaped, so that no such text begins a line of
+// its own or passes for an escape.
+Shown ShowFromOutside(char character) {
+  switch (character) {
+    case '\n': return {{'\\', 'n'}, 2};
+    case '\r': return {{'\\', 'r'}, 2};
+    case '\t': return {{'\\', 't'}, 2};
+    case '\\': return {{'\\', '\\'}, 2};
+    default: break;
+  }
+  const auto byte = static_cast<unsigned char>(character);
+  if (byte >= 0x20 && byte != 0x7f) return {{character}, 1};
+  constexpr std::string_view kDigits = "0123456789abcdef";
+  return {{'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0xf]}, 4};
+}
+
+// `message` as the trace shows it, within the same bound: escaped, but for
+// the `kept` line feeds its format ends with. An escape that does not fit is
+// cut whole, with all that follows it.
+void ShowMessage(std::string_view message, std::size_t kept, std::span<char, kelmar::kTraceTextBytes> shown) {
+  constexpr std::size_t kMostCharacters = kelmar::kTraceTextBound - 1;
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    const Shown piece = i < message.size() - kept ? ShowFromOutside(message[i]) : Shown{{'\n'}, 1};
+    if (used + piece.length > kMostCharacters) break;
+    std::memcpy(&shown[used], piece.text, piece.length);
+    used += piece.length;
+  }
+  shown[used] = '\0';
+}
+
+std::size_t TrailingLineFeeds(std::string_view text) {
+  const std::size_t last = text.find_last_not_of('\n');
+  return last == std::string_view::npos ? text.size() : text.size() - last - 1;
+}
 
 // One write, so that the lines of concurrent writers stay whole. A full file
 // system takes only the part of a line that fits in its last free block; that
@@ -42,12 +91,17 @@ std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, cons
   char message[kTraceTextBytes];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  std::vsnprintf(message, kTraceTextBound, combined, args);
+  const int needed = std::vsnprintf(message, kTraceTextBound, combined, args);
 #pragma GCC diagnostic pop
+  // The format's own line feeds end the message unless it was cut.
+  const bool whole = needed >= 0 && static_cast<std::size_t>(needed) < kTraceTextBound;
+  const std::string_view text = message;
+  char shown[kTraceTextBytes];
+  ShowMessage(text, whole ? std::min(TrailingLineFeeds(combined), text.size()) : 0, shown);
 
   const int length = std::snprintf(line.data(), line.size(), "LIBKELMAR-%d: %02d/%02d/%02d %02d:%02d:%02d %s\n", pid,
                                    when.tm_mon + 1, when.tm_mday, when.tm_year % 100, when.tm_hour, when.tm_min,
-                                   when.tm_sec, message);
+                                   when.tm_sec, shown);
   return length < 0 ? 0 : static_cast<std::size_t>(length);
 }
 

@@ -98,27 +98,28 @@ TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
     const std::pair<std::size_t, Text> capacities[] = {{8, "FromEnv"}, {7, "FromEn"}, {1, ""}, {0, std::nullopt}};
     for (const auto& [capacity, name] : capacities) EXPECT_EQ(Resolve(nullptr, capacity), name) << capacity;
     EnableTrace();
-    const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2");
+    const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2\n\x1b");  // shown escaped
     EXPECT_EQ(Resolve(&in), "Inst7");
     const char* key = static_cast<const char*>(in.options) + 4;
     EXPECT_EQ(TraceLines(), (Lines{N(kEntered), N("CommandLine case with VENDOROPT set."),
                                    N("Looking for the string \"XjInstanceName=\""), N("Found \"XjInstanceName=\""),
-                                   N("inPtr: " + Shown(key) + ", XjInstanceName=Inst7,B=2"), "",
-                                   N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2"), "",
+                                   N("inPtr: " + Shown(key) + ", XjInstanceName=Inst7,B=2\\n\\x1b"), "",
+                                   N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2\\n\\x1b"), "",
                                    N("inPtrEnd is " + Shown(key + 20)), "", N("InstanceName is Inst7"),
                                    N(kLeaving)}));
     constexpr std::pair<std::size_t, const char*> kFields[] = {{44, "instance Name"}, {53, "version"}, {62, "build"},
         {71, "vendorId"}, {95, "vmName"}, {113, "jmToken"}, {177, "serverId"}, {305, "dbInstanceName"}};
     // A field ends at its terminator or, filling its room, at the room's end: the last at the record's end.
     const std::array<std::string, 8> fields = {
-        "Inst1", std::string(9, 'v'), "b42", std::string(24, 'd'), std::string(18, 'm'), "tok", std::string(128, 's'),
-        std::string(39, 'n')};
+        "Inst1", std::string(9, 'v'), "b42", std::string(24, 'd'), std::string(18, 'm'), "t\ro\n",
+        std::string(128, 's'), std::string(39, 'n')};
     std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
     Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
     for (std::size_t i = 0; i < fields.size(); ++i) {
       record.replace(kFields[i].first, fields[i].size(), fields[i]);
       expected.push_back(N(std::string(kFields[i].second) + " is " + fields[i]));
     }
+    expected[7] = N("jmToken is t\\ro\\n");  // shown escaped
     ClearTrace();
     const Init_input gui = GuardedOptions(record);
     EXPECT_EQ(Resolve(&gui), fields[4]);
@@ -136,7 +137,7 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
   struct Case { Build build; Text instance; Lines lines; std::size_t capacity = 1024; bool settled = true; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
-      {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, no_preferred + fed("not a dir : notes")},
+      {[&](Tree) { WriteFile(product + "/no\ntes", ""); }, {}, no_preferred + fed("not a dir : no\\ntes")},
       {[](Tree t) { t.AddInstance("A", false); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not installed under instance = " +
                           product + "/A")},
@@ -306,6 +307,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
        {B("XJZqDb2QZT DB2 Library " + library + " not accessible")}},
       {installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt, refused("../Vorlan/Inst"), false},
       {installed, "", ".", {}, refused("."), false}, {installed, "", "..", {}, refused(".."), false},
+      {installed, "", "\x1b/", {}, refused("\\x1b/"), false},  // the value as it is, shown escaped
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options + " " + c.vorlan_inst.value_or("-"));

@@ -41,6 +41,11 @@ TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
     EXPECT_EQ(line, prefix + "t: " + std::string(message - 3, 'x') + "\n") << argument;
   }
   EXPECT_EQ(Format(812, when, "t", std::string(3000, 'f').c_str()), prefix + "t: " + std::string(2043, 'f') + "\n");
+  // Control characters and backslashes of arguments are shown escaped; the format's own line feed stays. An escape
+  // that would pass the 2046 characters is cut whole.
+  EXPECT_EQ(Format(812, when, "t", "%s\n", "a\n\r\t\\\x01\x7f\n"), prefix + "t: a\\n\\r\\t\\\\\\x01\\x7f\\n\n\n");
+  EXPECT_EQ(Format(812, when, "t", "%s", (std::string(2042, 'x') + "\x1b").c_str()),
+            prefix + "t: " + std::string(2042, 'x') + "\n");
 }
 
 void WriteOneLine(const char* text) { SqluvErrorLog("sqluvput()", "%s", text); }
