@@ -66,13 +66,19 @@ namespace fb = kelmar::forking_backend;
   _exit(begun == 0 && StartSession(s) == 0 && EndSession(s) == 0 ? 0 : 1);
 }
 
+// Ends the session under the unload marker, which unloads the backend.
+sqlint32 EndUnloading(Db2Session& s) {
+  WriteFile(kelmar::kUnloadMarker, "");
+  return EndSession(s);
+}
+
 // A child forked while another thread waits inside the backend's initialiser or finaliser, holding the library's
 // locks, or forked by the initialiser itself, runs its session: it never waits for a thread it lacks.
 TEST(Concurrency, AChildForkedAtAnyMomentRunsItsSession) {
   struct Row { const char* name; const char* when; sqlint32 (*held)(Db2Session&); };
   const Row rows[] = {
       {.name = "another thread loads", .when = fb::kHoldLoad, .held = StartSession},
-      {.name = "another thread unloads", .when = fb::kHoldUnload, .held = EndSession},
+      {.name = "another thread unloads", .when = fb::kHoldUnload, .held = EndUnloading},
       {.name = "the initialiser forks", .when = fb::kForkInLoad, .held = nullptr},
   };
   for (const Row& row : rows) {
@@ -81,7 +87,6 @@ TEST(Concurrency, AChildForkedAtAnyMomentRunsItsSession) {
       alarm(2 * fb::kChildSeconds);
       InstallBackend(tb::kForking);
       setenv(fb::kWhen, row.when, 1);
-      WriteFile(kelmar::kUnloadMarker, "");
       const pid_t parent = getpid();
       Db2Session first;
       const sqlint32 started = row.held == StartSession ? SQLUV_OK : StartSession(first);

@@ -34,11 +34,17 @@ TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
   // Percent signs in arguments are text, not conversions; a line feed that ends the message stays.
   EXPECT_EQ(Format(812, when, "stat()", "failed on %s, errno: %d\n", "%s%n%d", 2),
             prefix + "stat(): failed on %s%n%d, errno: 2\n\n");
-  // "t: " takes three of the 2046 characters; a caller's format longer than the limit is cut before formatting.
-  const std::pair<int, int> cuts[] = {{2042, 2045}, {2043, 2046}, {5000, 2046}};  // argument, message
-  for (const auto& [argument, message] : cuts) {
-    const std::string line = Format(812, when, "t", "%s", std::string(argument, 'x').c_str());
-    EXPECT_EQ(line, prefix + "t: " + std::string(message - 3, 'x') + "\n") << argument;
+  // "t: " takes three of the 2046 characters, the format's own line feed one: it stays only when the message is not
+  // cut. A caller's format longer than the limit is cut before formatting.
+  struct Cut { int argument, shown; std::string ending; };
+  const Cut cuts[] = {
+      {.argument = 2042, .shown = 2042, .ending = "\n\n"},
+      {.argument = 2043, .shown = 2043, .ending = "\n"},
+      {.argument = 5000, .shown = 2043, .ending = "\n"},
+  };
+  for (const Cut& cut : cuts) {
+    const std::string line = Format(812, when, "t", "%s\n", std::string(cut.argument, 'x').c_str());
+    EXPECT_EQ(line, prefix + "t: " + std::string(cut.shown, 'x') + cut.ending) << cut.argument;
   }
   EXPECT_EQ(Format(812, when, "t", std::string(3000, 'f').c_str()), prefix + "t: " + std::string(2043, 'f') + "\n");
   // Control characters and backslashes of arguments are shown escaped; the format's own line feed stays. An escape
