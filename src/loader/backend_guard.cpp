@@ -16,7 +16,7 @@ constinit pthread_mutex_t lifecycle_lock = PTHREAD_MUTEX_INITIALIZER;
 // its own id here only between its own lock and unlock.
 constinit std::atomic<pthread_t> lifecycle_holder{};
 // Whether the lifecycle holder holds the table exclusively too; only that
-// holder writes it.
+// holder writes it. A holder forked away with it leaves it set.
 constinit bool exclusive_held = false;
 
 // Per thread, the number of shared holds it has on the table (a backend may
@@ -43,7 +43,6 @@ void ResetLocksInForkedChild() {
     if (exclusive_held) pthread_rwlock_wrlock(&backend_table_lock);
   } else {
     lifecycle_holder.store(pthread_t{}, std::memory_order_relaxed);
-    exclusive_held = false;
   }
   for (std::uintptr_t holds = SharedHoldsOfThisThread(); holds > 0; --holds) pthread_rwlock_rdlock(&backend_table_lock);
 }
@@ -62,6 +61,7 @@ LifecycleHold::LifecycleHold() {
   HandleForksFromNowOn();
   pthread_mutex_lock(&lifecycle_lock);
   lifecycle_holder.store(pthread_self(), std::memory_order_relaxed);
+  exclusive_held = false;
 }
 
 LifecycleHold::~LifecycleHold() {

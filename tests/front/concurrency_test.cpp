@@ -89,6 +89,7 @@ TEST(Concurrency, AChildForkedAtAnyMomentRunsItsSession) {
       setenv(fb::kWhen, row.when, 1);
       const pid_t parent = getpid();
       Db2Session first;
+      EXPECT_EQ(sqluvput(nullptr, nullptr, &first.rc), -1);  // refused, the table held shared for a moment
       const sqlint32 started = row.held == StartSession ? SQLUV_OK : StartSession(first);
       if (getpid() != parent) SessionInChild(started);
       if (row.held != nullptr) {
