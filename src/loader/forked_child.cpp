@@ -31,8 +31,8 @@ bool KeepMapped() {
 
 }  // namespace
 
-bool RunInEveryForkedChild(void (*handler)()) {
-  return KeepMapped() && __register_atfork(nullptr, nullptr, handler, nullptr) == 0;
+void RunInEveryForkedChild(void (*handler)()) {
+  if (KeepMapped()) __register_atfork(nullptr, nullptr, handler, nullptr);
 }
 
 }  // namespace kelmar

@@ -5,8 +5,8 @@
 namespace kelmar {
 
 // Registers `handler` for every later fork of the process; it is never taken
-// back. False, with nothing registered, when the code that holds `handler`
-// cannot be kept mapped for the life of the process.
-bool RunInEveryForkedChild(void (*handler)());
+// back. Nothing is registered when the code that holds `handler` cannot be
+// kept mapped for the life of the process.
+void RunInEveryForkedChild(void (*handler)());
 
 }  // namespace kelmar
