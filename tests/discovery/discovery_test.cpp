@@ -144,7 +144,10 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/Gone) failed, errno: 2")},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
-      {preferred, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}, 1024, false},
+      {[](Tree) {  // an outside program's first call; a control character in XJREG is shown escaped
+         RegistryTree("/tmp/re\ng").AddInstance("Instance001");
+         setenv("XJREG", "/tmp/re\ng", 1);
+       }, "Instance001", {F("-----------XJREG= [/tmp/re\\ng]")}, 1024, false},
       {preferred, std::nullopt, fed("Invalid arguments "), 0}, {preferred, "Insta", {}, 6}, {preferred, "", {}, 1},
   };
   for (const Case& c : cases) {

@@ -21,8 +21,7 @@ constexpr const char* kTags = "NEEDED|RPATH|RUNPATH|SYMBOLIC|INIT|FINI|INIT_ARRA
 #endif
 
 // readelf's dynamic entries with these tags, "NOW" when the library is bound at load time, and the symbols it
-// defines for others: exactly the vendor interface, its helpers and the backend table, which its own code reaches
-// inside itself (SYMBOLIC).
+// defines for others: exactly the vendor interface, its helpers and the backend table, bound inside it (SYMBOLIC).
 TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   const std::string awk = std::string("$2 ~ /^\\((") + kTags + R"awk()\)$/ { $1 = ""; print substr($0, 2) }
       $2 == "(BIND_NOW)" || /\(FLAGS(_1)?\).* NOW/ { now = 1 }
@@ -46,13 +45,11 @@ Function* Entry(void* library, const char* name) {
   return reinterpret_cast<Function*>(dlsym(library, name));
 }
 
-// An administrator's copy of the library under another path, beside the first copy, which is in the global scope:
-// each uses its own backend table, so the second's unload leaves the first's session alone. Closed by the host once
-// used, a copy stays mapped, since glibc keeps calling the handler it registered for forks.
+// A second copy, under another path, beside the first in the global scope uses its own table: its unload leaves the
+// first's session alone. Closed once used, a copy stays mapped for the fork handler that glibc goes on calling.
 TEST(LinkProperties, ASecondCopyKeepsToItsOwnTableAndAUsedCopyStaysMapped) {
   tb::InSession(tb::kComplete, [](const std::string&) {
-    const std::string copy = "/tmp/admin/libkelmar.so";
-    tb::MakeDirs("/tmp/admin");
+    const std::string copy = "/tmp/libkelmar-admin.so";
     std::filesystem::copy_file(KELMAR_SHARED_LIBRARY, copy);
     void* first = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
     void* second = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -1,5 +1,5 @@
 // Damaged installations and unruly backends: every load fails with its reason or goes on, and no session is lost;
-// nothing dies of a signal or hangs (an alarm ends a case that would). Hostile text never forges a trace line.
+// nothing dies of a signal or hangs (an alarm ends a case that would).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,28 +151,6 @@ TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
                 c.stays_mapped ? 1u : 0u);
     });
   }
-}
-
-// Control characters in the registry root and in the dynamic loader's message, which names the installation's home:
-// the trace shows them escaped, each line one of its own. (DB2's options, VORLAN_INST and instance directories: the
-// discovery tests.)
-TEST(HostileText, IsShownEscapedAndBeginsNoLine) {
-  RunIsolated([] {
-    const RegistryTree tree("/tmp/re\ng");
-    tree.Export();
-    tree.Install(kInstance, "/tmp/h\x01me");  // an empty file for the backend
-    setenv("VORLAN_INST", kInstance, 1);
-    EnableTrace();
-    Db2Session session;
-    EXPECT_EQ(StartSession(session), -1);
-    const Lines lines = RawTraceLines();
-    const auto own = [](const std::string& line) { return line.empty() || HasTracePrefix(line, getpid()); };
-    EXPECT_TRUE(std::ranges::all_of(lines, own));
-    for (const std::string shown : {"XJREG= [/tmp/re\\ng]", "\"/tmp/h\\x01me/Base/libXjKelmar.so: file too short\""}) {
-      const auto shows = [&](const std::string& line) { return line.find(shown) != std::string::npos; };
-      EXPECT_EQ(std::ranges::count_if(lines, shows), 1) << shown;
-    }
-  });
 }
 
 }  // namespace

@@ -36,13 +36,10 @@ TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
             prefix + "stat(): failed on %s%n%d, errno: 2\n\n");
   // "t: " takes three of the 2046 characters, the format's own line feed one: it stays only when the message is not
   // cut. A caller's format longer than the limit is cut before formatting.
-  struct Cut { int argument, shown; std::string ending; };
-  const Cut cuts[] = {
-      {.argument = 2042, .shown = 2042, .ending = "\n\n"},
-      {.argument = 2043, .shown = 2043, .ending = "\n"},
-      {.argument = 5000, .shown = 2043, .ending = "\n"},
-  };
-  for (const Cut& cut : cuts) {
+  const struct { int argument, shown; std::string ending; } cuts[] = {
+      {.argument = 2042, .shown = 2042, .ending = "\n\n"}, {.argument = 2043, .shown = 2043, .ending = "\n"},
+      {.argument = 5000, .shown = 2043, .ending = "\n"}};
+  for (const auto& cut : cuts) {
     const std::string line = Format(812, when, "t", "%s\n", std::string(cut.argument, 'x').c_str());
     EXPECT_EQ(line, prefix + "t: " + std::string(cut.shown, 'x') + cut.ending) << cut.argument;
   }
@@ -117,9 +114,8 @@ TEST(TraceFile, LinesCarryTheProcessAndTime) {
   });
 }
 
-// Writers fill the file system under the trace: a line that does not fit is dropped whole. Once space is back the
-// lines go on, each on a line of its own, among many concurrent writers. Every line opens the file anew: threads
-// write as processes do.
+// Writers fill the file system under the trace: a line that does not fit is dropped whole. Once space is back many
+// concurrent writers go on, each line whole (every line opens the file anew: threads write as processes do).
 TEST(TraceFile, AFullFileSystemTakesWholeLinesOnly) {
   RunIsolated([] {
     ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, "size=128k"), 0);
