@@ -164,8 +164,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          return Lines{kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir succeeded.",
                       "Changing to base dir: \"" + base + "\".", "Library to be loaded: \"" + library + "\".",
                       "dlopen failed when loading \"" + library + "\", error = \"" + library +
-                          ": file too short\", pwd=\"" + base + "\"",
-                      "After dlopen: sqluv_handle is:(nil)", kFailed};
+                          ": file too short\", pwd=\"" + base + "\"", "After dlopen: sqluv_handle is:(nil)", kFailed};
        }},
       {"unresolved symbol, with the entry names in the global scope", [] {
          // A failed load must not take the entry points from the process.

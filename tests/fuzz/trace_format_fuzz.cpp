@@ -36,7 +36,6 @@ void CheckLine(bool plain, int pid, const std::tm& when, const char* tag, const 
                 when.tm_mday, when.tm_year % 100, when.tm_hour, when.tm_min, when.tm_sec);
   std::snprintf(message, sizeof message, (std::string(tag) + ": " + format).c_str(), args...);
   const std::string line = Line(pid, when, tag, format, args...);
-  // No control character before the line feeds that end the line and its format.
   const std::string_view text = std::string_view(line).substr(0, line.find_last_not_of('\n') + 1);
   if ((plain && line != std::string(prefix) + message + "\n") || HasControl(text)) std::abort();
 }
