@@ -15,8 +15,9 @@ constinit pthread_mutex_t lifecycle_lock = PTHREAD_MUTEX_INITIALIZER;
 // The thread inside the lifecycle lock, zero while nobody is. A thread finds
 // its own id here only between its own lock and unlock.
 constinit std::atomic<pthread_t> lifecycle_holder{};
-// Whether the lifecycle holder holds the table exclusively too; only that
-// holder writes it. A holder forked away with it leaves it set.
+// Whether the lifecycle holder holds the table exclusively too. Only that
+// holder writes it, and every hold starts by clearing it: a holder that a
+// forked child lacks leaves it set.
 constinit bool exclusive_held = false;
 
 // Per thread, the number of shared holds it has on the table (a backend may
@@ -32,7 +33,8 @@ void CountSharedHolds(std::uintptr_t holds) { pthread_setspecific(shared_holds, 
 // the parent's threads left them at that moment: held, perhaps, by threads
 // that do not exist here, inside a backend's load or unload, inside a call.
 // Each is made fresh and taken again for what the forking thread itself held,
-// so that its calls, its own load or unload included, leave them as usual.
+// so that its calls, its own load or unload included, leave them as usual
+// (glibc knows a lock's writer by its thread ID, which is new in the child).
 void ResetLocksInForkedChild() {
   const bool lifecycle_mine = LifecycleHeldByThisThread();
   backend_table_lock = PTHREAD_RWLOCK_INITIALIZER;
