@@ -13,8 +13,10 @@ std::atomic<const char*> xjReg{nullptr};
 
 namespace {
 
-// Keeps two first sessions from writing the resolved root at the same time.
-constinit pthread_mutex_t settle_lock = PTHREAD_MUTEX_INITIALIZER;
+// Once per process, even for two first sessions at the same time. Unlike a
+// lock, it does not keep a child forked during the settling waiting for a
+// thread that is not there: the child settles again.
+constinit pthread_once_t settling = PTHREAD_ONCE_INIT;
 constinit kelmar::PathText resolved_root;
 
 // XJREG's own text when it is absolute (not copied: it stays in the
@@ -31,20 +33,11 @@ const char* RootFromEnvironment() {
   return resolved_root.c_str();
 }
 
-bool IsSettled(const char* root) { return root != nullptr && root[0] != '\0'; }
+void Settle() { xjReg.store(RootFromEnvironment(), std::memory_order_release); }
 
 }  // namespace
 
 void SettleRegistryRoot(const char* tag) {
-  const char* root = xjReg.load(std::memory_order_acquire);
-  if (!IsSettled(root)) {
-    pthread_mutex_lock(&settle_lock);
-    root = xjReg.load(std::memory_order_acquire);
-    if (!IsSettled(root)) {
-      root = RootFromEnvironment();
-      xjReg.store(root, std::memory_order_release);
-    }
-    pthread_mutex_unlock(&settle_lock);
-  }
-  SqluvErrorLog(tag, "-----------XJREG= [%s]", root);
+  pthread_once(&settling, Settle);
+  SqluvErrorLog(tag, "-----------XJREG= [%s]", xjReg.load(std::memory_order_acquire));
 }

@@ -12,7 +12,7 @@ inline constexpr const char* kDefaultRegistryRoot = "/etc/TornevaleRegistry";
 // the process. Atomic because DB2 may open sessions on several threads.
 extern std::atomic<const char*> xjReg;
 
-// Settles the root when it is still unset or empty, then logs
+// Settles the root on the first call in the process, then logs
 // "-----------XJREG= [%s]" under `tag`, on every call. A relative XJREG is
 // taken against the working directory of that moment: the loader changes the
 // working directory later, and the root must keep naming the same registry.

@@ -19,17 +19,21 @@
 .endm
 
 oldest dladdr, GLIBC_2.2.5
+oldest dladdr1, GLIBC_2.3.3
 oldest dlclose, GLIBC_2.2.5
 oldest dlerror, GLIBC_2.2.5
 oldest dlinfo, GLIBC_2.3.3
 oldest dlopen, GLIBC_2.2.5
 oldest dlsym, GLIBC_2.2.5
 oldest pthread_create, GLIBC_2.2.5
+oldest pthread_getspecific, GLIBC_2.2.5
 oldest pthread_join, GLIBC_2.2.5
+oldest pthread_key_create, GLIBC_2.2.5
 oldest pthread_once, GLIBC_2.2.5
 oldest pthread_rwlock_rdlock, GLIBC_2.2.5
 oldest pthread_rwlock_trywrlock, GLIBC_2.2.5
 oldest pthread_rwlock_unlock, GLIBC_2.2.5
 oldest pthread_rwlock_wrlock, GLIBC_2.2.5
+oldest pthread_setspecific, GLIBC_2.2.5
 
 .section .note.GNU-stack, "", @progbits

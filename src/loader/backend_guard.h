@@ -7,15 +7,13 @@
 //    concurrent first calls load the backend once;
 //  - open sessions are counted (open_sessions.h), so that an unload never
 //    ends one.
+// A child that the process forks while any thread holds them finds them
+// usable: the first hold taken in the process arranges that.
 #pragma once
-
-#include <pthread.h>
 
 #include "loader/open_sessions.h"
 
 namespace kelmar {
-
-extern pthread_rwlock_t backend_table_lock;
 
 // Held while loading, unloading or checking the markers.
 class LifecycleHold {
@@ -33,11 +31,9 @@ bool LifecycleHeldByThisThread();
 // A shared hold on the backend table; taken on the hot path of every call.
 class SharedTableHold {
  public:
-  static SharedTableHold Take() { return SharedTableHold(pthread_rwlock_rdlock(&backend_table_lock) == 0); }
+  static SharedTableHold Take();
   static SharedTableHold None() { return SharedTableHold(false); }
-  ~SharedTableHold() {
-    if (held_) pthread_rwlock_unlock(&backend_table_lock);
-  }
+  ~SharedTableHold();
   SharedTableHold(const SharedTableHold&) = delete;
   SharedTableHold& operator=(const SharedTableHold&) = delete;
 

@@ -74,4 +74,6 @@ bool AnySessionOpen() {
   return false;
 }
 
+void MakeSessionsLockFresh() { sessions_lock = PTHREAD_MUTEX_INITIALIZER; }
+
 }  // namespace kelmar

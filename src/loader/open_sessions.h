@@ -19,4 +19,9 @@ void NoteSessionEnded(const void* vendor_cb, sqlint32 result);
 
 bool AnySessionOpen();
 
+// For a forked child, whose other threads are gone: the lock on the counts,
+// as if nobody held it. Nothing outside this file ever runs under it, so the
+// thread that forked cannot hold it.
+void MakeSessionsLockFresh();
+
 }  // namespace kelmar

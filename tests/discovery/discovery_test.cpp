@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace kelmar::testbed;
 using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
+using Build = std::function<void(Tree)>;
 const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
 
 std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
@@ -32,10 +33,11 @@ Lines operator+(Lines all, const Lines& more) {
   return all;
 }
 
-RegistryTree SettledRegistry() {
+// The root settles once per process: in a session, or in the first call of an outside program (`settle` false).
+RegistryTree SettledRegistry(bool settle = true) {
   RegistryTree tree(kRoot);
   tree.Export();
-  SettleRegistryRoot("sqluvint()");
+  if (settle) SettleRegistryRoot("sqluvint()");
   return tree;
 }
 
@@ -96,27 +98,28 @@ TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
     const std::pair<std::size_t, Text> capacities[] = {{8, "FromEnv"}, {7, "FromEn"}, {1, ""}, {0, std::nullopt}};
     for (const auto& [capacity, name] : capacities) EXPECT_EQ(Resolve(nullptr, capacity), name) << capacity;
     EnableTrace();
-    const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2");
+    const Init_input in = GuardedOptions("A=1,XjInstanceName=Inst7,B=2\n\x1b");  // shown escaped
     EXPECT_EQ(Resolve(&in), "Inst7");
     const char* key = static_cast<const char*>(in.options) + 4;
     EXPECT_EQ(TraceLines(), (Lines{N(kEntered), N("CommandLine case with VENDOROPT set."),
                                    N("Looking for the string \"XjInstanceName=\""), N("Found \"XjInstanceName=\""),
-                                   N("inPtr: " + Shown(key) + ", XjInstanceName=Inst7,B=2"), "",
-                                   N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2"), "",
+                                   N("inPtr: " + Shown(key) + ", XjInstanceName=Inst7,B=2\\n\\x1b"), "",
+                                   N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2\\n\\x1b"), "",
                                    N("inPtrEnd is " + Shown(key + 20)), "", N("InstanceName is Inst7"),
                                    N(kLeaving)}));
     constexpr std::pair<std::size_t, const char*> kFields[] = {{44, "instance Name"}, {53, "version"}, {62, "build"},
         {71, "vendorId"}, {95, "vmName"}, {113, "jmToken"}, {177, "serverId"}, {305, "dbInstanceName"}};
     // A field ends at its terminator or, filling its room, at the room's end: the last at the record's end.
     const std::array<std::string, 8> fields = {
-        "Inst1", std::string(9, 'v'), "b42", std::string(24, 'd'), std::string(18, 'm'), "tok", std::string(128, 's'),
-        std::string(39, 'n')};
+        "Inst1", std::string(9, 'v'), "b42", std::string(24, 'd'), std::string(18, 'm'), "t\ro\n",
+        std::string(128, 's'), std::string(39, 'n')};
     std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
     Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
     for (std::size_t i = 0; i < fields.size(); ++i) {
       record.replace(kFields[i].first, fields[i].size(), fields[i]);
       expected.push_back(N(std::string(kFields[i].second) + " is " + fields[i]));
     }
+    expected[7] = N("jmToken is t\\ro\\n");  // shown escaped
     ClearTrace();
     const Init_input gui = GuardedOptions(record);
     EXPECT_EQ(Resolve(&gui), fields[4]);
@@ -131,22 +134,25 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       F("Instance001 doesnt have DB2 qZt installed. prop_dirname=[" + product + "/Instance001/Db2Agent]")};
   const auto preferred = [](Tree t) { t.AddInstance("Instance001"); };
   // `lines`: those between Entered and Leaving.
-  struct Case { std::function<void(Tree)> build; Text instance; Lines lines; std::size_t capacity = 1024; };
+  struct Case { Build build; Text instance; Lines lines; std::size_t capacity = 1024; bool settled = true; };
   const Case cases[] = {
       {[](Tree t) { for (auto i : {"A", "Instance001", "zz"}) t.AddInstance(i); }, "Instance001", {}},  // no scan
-      {[&](Tree) { WriteFile(product + "/notes", ""); }, {}, no_preferred + fed("not a dir : notes")},
+      {[&](Tree) { WriteFile(product + "/no\ntes", ""); }, {}, no_preferred + fed("not a dir : no\\ntes")},
       {[](Tree t) { t.AddInstance("A", false); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/A/Db2Agent) failed, DB2 Agent is not installed under instance = " +
                           product + "/A")},
       {[&](Tree) { fs::create_symlink("/tmp/none", product + "/Gone"); }, std::nullopt,
        no_preferred + fed("stat(" + product + "/Gone) failed, errno: 2")},
       {[&](Tree) { fs::remove(product); }, std::nullopt, fed("open(" + product + ") failed with errno: 2")},
-      {[&](Tree t) { preferred(t); xjReg.store(nullptr); }, "Instance001", {F("-----------XJREG= [" + kRoot + "]")}},
+      {[](Tree) {  // an outside program's first call; a control character in XJREG is shown escaped
+         RegistryTree("/tmp/re\ng").AddInstance("Instance001");
+         setenv("XJREG", "/tmp/re\ng", 1);
+       }, "Instance001", {F("-----------XJREG= [/tmp/re\\ng]")}, 1024, false},
       {preferred, std::nullopt, fed("Invalid arguments "), 0}, {preferred, "Insta", {}, 6}, {preferred, "", {}, 1},
   };
   for (const Case& c : cases) {
     RunIsolated([&] {
-      c.build(SettledRegistry());
+      c.build(SettledRegistry(c.settled));
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, c.capacity); };
       EXPECT_EQ(Written(c.capacity, 0, -1, scan, true), c.instance);
@@ -289,7 +295,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
     return Lines{N(kLeaving), B("Invalid instance name [" + name + "], returning error.")};
   };
   // DB2's options text (none when empty); VORLAN_INST, never written without a fallback; the lines before Leaving.
-  struct Case { std::function<void(Tree)> build; std::string options; Text vorlan_inst, gpath; Lines tail;
+  struct Case { Build build; std::string options; Text vorlan_inst, gpath; Lines tail;
                 bool vm_exported = true; std::size_t size = 1024; };
   const Case cases[] = {
       {installed, "XjInstanceName=Inst,x=1", std::nullopt, "/tmp/home/Base", {}},
@@ -304,6 +310,7 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
        {B("XJZqDb2QZT DB2 Library " + library + " not accessible")}},
       {installed, "XjInstanceName=../Vorlan/Inst,x=1", "Inst", std::nullopt, refused("../Vorlan/Inst"), false},
       {installed, "", ".", {}, refused("."), false}, {installed, "", "..", {}, refused(".."), false},
+      {installed, "", "\x1b/", {}, refused("\\x1b/"), false},  // the value as it is, shown escaped
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options + " " + c.vorlan_inst.value_or("-"));

@@ -158,6 +158,14 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::create_directory_symlink(LongDirectory(1100), kHome);
          return LoadFrom(InstallBackend(""), true, {kFailed}, "(unknown)");
        }, "(unknown)"},
+      {"not a library, in a home named with a control character, shown escaped", [] {
+         InstallBackend("", "/tmp/h\x01me");
+         const std::string base = "/tmp/h\\x01me/Base", library = base + "/libXjKelmar.so";
+         return Lines{kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir succeeded.",
+                      "Changing to base dir: \"" + base + "\".", "Library to be loaded: \"" + library + "\".",
+                      "dlopen failed when loading \"" + library + "\", error = \"" + library +
+                          ": file too short\", pwd=\"" + base + "\"", "After dlopen: sqluv_handle is:(nil)", kFailed};
+       }},
       {"unresolved symbol, with the entry names in the global scope", [] {
          // A failed load must not take the entry points from the process.
          EXPECT_NE(dlopen(tb::kComplete, RTLD_NOW | RTLD_GLOBAL), nullptr) << dlerror();

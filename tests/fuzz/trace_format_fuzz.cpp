@@ -1,6 +1,7 @@
 // The trace formatter with any texts among the library's kinds of arguments, any process ID and any date
 // localtime_r can give: the line stays inside its buffer and is exactly its prefix, the message cut at 2046
-// characters, and the line feed.
+// characters, and the line feed; texts with control characters or backslashes show no control character before it.
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
@@ -23,14 +24,20 @@ std::string Line(int pid, const std::tm& when, const char* tag, const char* form
   return std::string(line.data(), length);
 }
 
+bool HasControl(std::string_view text) {
+  return std::ranges::any_of(text, [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; });
+}
+
 // Compares that line with snprintf's, the tag put before the format and the message cut at 2046 characters.
 template <typename... Args>
-void CheckLine(int pid, const std::tm& when, const char* tag, const char* format, Args... args) {
+void CheckLine(bool plain, int pid, const std::tm& when, const char* tag, const char* format, Args... args) {
   char prefix[128], message[2047];
   std::snprintf(prefix, sizeof prefix, "LIBKELMAR-%d: %02d/%02d/%02d %02d:%02d:%02d ", pid, when.tm_mon + 1,
                 when.tm_mday, when.tm_year % 100, when.tm_hour, when.tm_min, when.tm_sec);
   std::snprintf(message, sizeof message, (std::string(tag) + ": " + format).c_str(), args...);
-  if (Line(pid, when, tag, format, args...) != std::string(prefix) + message + "\n") std::abort();
+  const std::string line = Line(pid, when, tag, format, args...);
+  const std::string_view text = std::string_view(line).substr(0, line.find_last_not_of('\n') + 1);
+  if ((plain && line != std::string(prefix) + message + "\n") || HasControl(text)) std::abort();
 }
 
 }  // namespace
@@ -61,8 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     texts[i] = after < rest.c_str() + rest.size() ? after + 1 : after;
   }
   // The library's formats, joined: texts, a number, a pointer and a counted text among the arguments.
-  CheckLine(pid, when, tag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"stat(%s) failed, errno: %d\n"
-            "inPtr: %p, %.*s\n", texts[0], texts[1], texts[2], texts[0], n, static_cast<const void*>(texts[1]),
+  const auto escaped = [](const char* text) { return HasControl(text) || std::strchr(text, '\\') != nullptr; };
+  CheckLine(std::ranges::none_of(texts, escaped), pid, when, tag,
+            "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"stat(%s) failed, errno: %d inPtr: %p, %.*s\n",
+            texts[0], texts[1], texts[2], texts[0], n, static_cast<const void*>(texts[1]),
             static_cast<int>(std::strlen(texts[1])), texts[1]);
   SqluvErrorLog(tag, "...opType: %s", texts[0]);
   return 0;

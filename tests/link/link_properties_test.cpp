@@ -7,6 +7,7 @@
 
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
+#include "front/unload_markers.h"
 #include "testbed/isolation.h"
 #include "testbed/program_run.h"
 
@@ -18,14 +19,14 @@ using kelmar::testbed::RunIsolated;
 using kelmar::testbed::RunProgram;
 
 #ifdef KELMAR_SANITIZED
-constexpr const char* kTags = "NEEDED|RPATH|RUNPATH";
+constexpr const char* kTags = "NEEDED|RPATH|RUNPATH|SYMBOLIC";
 #else
 // Nothing of the library's own runs when it is loaded or unloaded.
-constexpr const char* kTags = "NEEDED|RPATH|RUNPATH|INIT|FINI|INIT_ARRAY|FINI_ARRAY|PREINIT_ARRAY";
+constexpr const char* kTags = "NEEDED|RPATH|RUNPATH|SYMBOLIC|INIT|FINI|INIT_ARRAY|FINI_ARRAY|PREINIT_ARRAY";
 #endif
 
 // readelf's dynamic entries with these tags, "NOW" when the library is bound at load time, and the symbols it
-// defines for others: exactly the vendor interface, its helpers and the backend table.
+// defines for others: exactly the vendor interface, its helpers and the backend table, bound inside it (SYMBOLIC).
 TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   const std::string awk = std::string("$2 ~ /^\\((") + kTags + R"awk()\)$/ { $1 = ""; print substr($0, 2) }
       $2 == "(BIND_NOW)" || /\(FLAGS(_1)?\).* NOW/ { now = 1 }
@@ -39,9 +40,35 @@ TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   pclose(pipe);
   EXPECT_EQ(shown, "(NEEDED) Shared library: [libc.so.6]\n(NEEDED) Shared library: [libdl.so.2]\n"
                    "(NEEDED) Shared library: [libpthread.so.0]\n(RPATH) Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]\n"
-                   "NOW\ndb2VendorGetNextObj\ndb2VendorQueryApiVersion\nf_db2VendorGetNextObj\nf_sqluvdel\nf_sqluvend\n"
-                   "f_sqluvget\nf_sqluvint\nf_sqluvput\nget_first_vorlan_instname\nget_reg_value\nsqluv_handle\n"
-                   "sqluvdel\nsqluvend\nsqluvget\nsqluvint\nsqluvput\n");
+                   "(SYMBOLIC) 0x0\nNOW\ndb2VendorGetNextObj\ndb2VendorQueryApiVersion\nf_db2VendorGetNextObj\n"
+                   "f_sqluvdel\nf_sqluvend\nf_sqluvget\nf_sqluvint\nf_sqluvput\nget_first_vorlan_instname\n"
+                   "get_reg_value\nsqluv_handle\nsqluvdel\nsqluvend\nsqluvget\nsqluvint\nsqluvput\n");
+}
+
+template <typename Function>
+Function* Entry(void* library, const char* name) {
+  return reinterpret_cast<Function*>(dlsym(library, name));
+}
+
+// A second copy, under another path, beside the first in the global scope uses its own table: its unload leaves the
+// first's session alone. Closed once used, a copy stays mapped for the fork handler that glibc goes on calling.
+TEST(LinkProperties, ASecondCopyKeepsToItsOwnTableAndAUsedCopyStaysMapped) {
+  tb::InSession(tb::kComplete, [](const std::string&) {
+    const std::string copy = "/tmp/libkelmar-admin.so";
+    std::filesystem::copy_file(KELMAR_SHARED_LIBRARY, copy);
+    void* first = dlopen(KELMAR_SHARED_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+    void* second = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_TRUE(first != nullptr && second != nullptr) << dlerror();
+    tb::Db2Session session, admins;
+    EXPECT_EQ(Entry<decltype(sqluvint)>(first, "sqluvint")(&session.in, &session.out, &session.rc), SQLUV_OK);
+    tb::WriteFile(kelmar::kUnloadMarker, "");
+    EXPECT_EQ(Entry<decltype(sqluvint)>(second, "sqluvint")(&admins.in, &admins.out, &admins.rc), SQLUV_OK);
+    EXPECT_EQ(Entry<decltype(sqluvend)>(second, "sqluvend")(SQLUV_COMMIT, nullptr, &admins.out, &admins.rc), SQLUV_OK);
+    EXPECT_EQ(Entry<decltype(sqluvput)>(first, "sqluvput")(nullptr, nullptr, &session.rc), SQLUV_OK);
+    EXPECT_EQ(dlclose(second), 0);
+    EXPECT_EQ(dlclose(first), 0);
+    EXPECT_NE(dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "unmapped under its fork handler";
+  });
 }
 
 #ifndef KELMAR_SANITIZED  // the sanitizers' run times need this machine's glibc
