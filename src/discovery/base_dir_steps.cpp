@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "discovery/composed_path.h"
+#include "base/composed_path.h"
+#include "base/regular_file.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
 #include "discovery/registry_root.h"
-#include "discovery/regular_file.h"
 #include "kelmar/backend.h"
 #include "kelmar/libkelmar.h"
 #include "log/trace_log.h"

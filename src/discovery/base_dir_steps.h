@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
+#include "base/bounded_text.h"
 #include "kelmar/db2_vendor.h"
-#include "log/bounded_text.h"
 
 namespace kelmar {
 

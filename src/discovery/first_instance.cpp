@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "discovery/composed_path.h"
+#include "base/bounded_text.h"
+#include "base/composed_path.h"
 #include "discovery/registry_root.h"
 #include "kelmar/libkelmar.h"
-#include "log/bounded_text.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "log/bounded_text.h"
+#include "base/bounded_text.h"
 #include "log/trace_log.h"
 
 namespace {

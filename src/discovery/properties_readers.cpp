@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "log/bounded_text.h"
+#include "base/bounded_text.h"
 
 namespace kelmar {
 namespace {

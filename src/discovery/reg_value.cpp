@@ -1,8 +1,8 @@
 // get_reg_value: one key of a `.properties` file, for programs outside the library.
 #include <cstdio>
 
+#include "base/regular_file.h"
 #include "discovery/properties_readers.h"
-#include "discovery/regular_file.h"
 #include "kelmar/libkelmar.h"
 #include "log/trace_log.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "discovery/composed_path.h"
-#include "log/bounded_text.h"
+#include "base/bounded_text.h"
+#include "base/composed_path.h"
 #include "log/trace_log.h"
 
 std::atomic<const char*> xjReg{nullptr};

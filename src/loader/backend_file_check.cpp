@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "discovery/regular_file.h"
-#include "log/bounded_text.h"
+#include "base/bounded_text.h"
+#include "base/regular_file.h"
 
 namespace kelmar {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "discovery/regular_file.h"
+#include "base/regular_file.h"
 #include "kelmar/backend.h"
 #include "loader/backend_file_check.h"
 

@@ -4,7 +4,7 @@
 
 #include <span>
 
-#include "log/bounded_text.h"
+#include "base/bounded_text.h"
 
 namespace kelmar {
 

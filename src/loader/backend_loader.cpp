@@ -4,11 +4,11 @@
 #include <link.h>
 #include <unistd.h>
 
+#include "base/bounded_text.h"
 #include "discovery/base_dir.h"
 #include "kelmar/libkelmar.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
-#include "log/bounded_text.h"
 #include "log/trace_log.h"
 
 namespace {

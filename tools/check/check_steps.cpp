@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/regular_file.h"
 #include "check/elf_dynamic.h"
 #include "check/file_writers.h"
 #include "check/needed_libraries.h"
@@ -21,7 +22,6 @@
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
 #include "discovery/registry_root.h"
-#include "discovery/regular_file.h"
 #include "loader/backend_library.h"
 #include "loader/backend_table.h"
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "discovery/regular_file.h"
+#include "base/regular_file.h"
 
 namespace kelmar::check {
 namespace {
