@@ -1,49 +1,29 @@
 #include "discovery/instance_name.h"
 
-#include <array>
 #include <cstdlib>
 #include <span>
 
 #include "base/bounded_text.h"
+#include "kelmar/vendor_options_record.h"
 #include "log/trace_log.h"
 
 namespace {
 
 constexpr const char* kTag = "GetVorlanInstanceName";
 
-// A text field of the record: it ends at its terminator or, lacking one, at
-// the end of its room, so nothing outside the room is ever read.
-struct RecordField {
-  std::size_t offset;
-  std::size_t room;
-  const char* label;
-};
-constexpr std::array<RecordField, 8> kRecordFields{{
-    {44, 9, "instance Name"},
-    {53, 9, "version"},
-    {62, 9, "build"},
-    {71, 24, "vendorId"},
-    {95, 18, "vmName"},
-    {113, 64, "jmToken"},
-    {177, 128, "serverId"},
-    {305, 39, "dbInstanceName"},
-}};
-constexpr std::size_t kVmNameField = 4;
-static_assert(kRecordFields.back().offset + kRecordFields.back().room == kelmar::kVendorOptionsRecordBytes);
-
 int Length(std::string_view text) { return static_cast<int>(text.size()); }
 
-std::string_view FieldText(const char* record, const RecordField& field) {
+std::string_view FieldText(const char* record, const kelmar::VendorOptionsField& field) {
   return kelmar::TextWithin(std::span<const char>(record + field.offset, field.room));
 }
 
 int NameFromRecord(std::span<char> name, const char* record) {
   SqluvErrorLog(kTag, "GUI case: size_options == sizeof Db2VendorOptions_t, casting.");
-  for (const RecordField& field : kRecordFields) {
+  for (const kelmar::VendorOptionsField& field : kelmar::kVendorOptionsFields) {
     const std::string_view text = FieldText(record, field);
-    SqluvErrorLog(kTag, "%s is %.*s", field.label, Length(text), text.data());
+    SqluvErrorLog(kTag, "%s is %.*s", field.trace_label, Length(text), text.data());
   }
-  kelmar::CopyBounded(name, FieldText(record, kRecordFields[kVmNameField]));
+  kelmar::CopyBounded(name, FieldText(record, kelmar::kVendorOptionsFields[kelmar::kVmNameField]));
   return 1;
 }
 

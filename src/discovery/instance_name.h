@@ -9,8 +9,6 @@
 #include "kelmar/db2_vendor.h"
 
 namespace kelmar {
-// The user interface's Db2VendorOptions_t record is known by this size alone.
-inline constexpr unsigned short kVendorOptionsRecordBytes = 344;
 inline constexpr std::string_view kInstanceNameKey = "XjInstanceName=";
 inline constexpr const char* kInstanceVariable = "VORLAN_INST";
 

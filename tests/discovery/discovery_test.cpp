@@ -12,6 +12,7 @@
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
 #include "discovery/registry_root.h"
+#include "kelmar/vendor_options_record.h"
 #include "testbed/caller_buffer.h"
 #include "testbed/db2_session.h"
 
@@ -23,6 +24,7 @@ using Text = std::optional<std::string>;
 using Tree = const RegistryTree&;
 using Build = std::function<void(Tree)>;
 const std::string kEntered = "-----------Entered--------", kLeaving = "-----------Leaving--------", kRoot = "/tmp/reg";
+constexpr kelmar::VendorOptionsField kVmName = kelmar::kVendorOptionsFields[kelmar::kVmNameField];
 
 std::string N(const std::string& message) { return "GetVorlanInstanceName: " + message; }
 std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
@@ -74,7 +76,7 @@ Text Resolve(const Init_input* in, std::size_t capacity = 1024) {
 
 TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
   std::string record = "XjInstanceName=FromText," + std::string(320, 'x');  // 344 bytes that name one instance
-  record.replace(95, 7, std::string("FromVm\0", 7));                         // and another at vmName's offset
+  record.replace(kVmName.offset, 7, std::string("FromVm\0", 7));             // and another in vmName
   const std::string bounded = "Key=1,XjInstanceName=abc,more";
   struct Case { std::string text; Text name; int size = -1; bool null_options = false; };
   const Case cases[] = {
@@ -107,8 +109,8 @@ TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
                                    N("inPtrBeg: " + Shown(key + 15) + ", Inst7,B=2\\n\\x1b"), "",
                                    N("inPtrEnd is " + Shown(key + 20)), "", N("InstanceName is Inst7"),
                                    N(kLeaving)}));
-    constexpr std::pair<std::size_t, const char*> kFields[] = {{44, "instance Name"}, {53, "version"}, {62, "build"},
-        {71, "vendorId"}, {95, "vmName"}, {113, "jmToken"}, {177, "serverId"}, {305, "dbInstanceName"}};
+    const std::array<const char*, 8> labels = {"instance Name", "version", "build", "vendorId", "vmName", "jmToken",
+                                               "serverId", "dbInstanceName"};
     // A field ends at its terminator or, filling its room, at the room's end: the last at the record's end.
     const std::array<std::string, 8> fields = {
         "Inst1", std::string(9, 'v'), "b42", std::string(24, 'd'), std::string(18, 'm'), "t\ro\n",
@@ -116,8 +118,8 @@ TEST(InstanceName, OneSourceChosenByTheOptionsReadWithinThemAndItsLines) {
     std::string record = std::string(44, 'Z') + std::string(300, '\0');  // the head is not read
     Lines expected{N(kEntered), N("GUI case: size_options == sizeof Db2VendorOptions_t, casting.")};
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      record.replace(kFields[i].first, fields[i].size(), fields[i]);
-      expected.push_back(N(std::string(kFields[i].second) + " is " + fields[i]));
+      record.replace(kelmar::kVendorOptionsFields[i].offset, fields[i].size(), fields[i]);
+      expected.push_back(N(std::string(labels[i]) + " is " + fields[i]));
     }
     expected[7] = N("jmToken is t\\ro\\n");  // shown escaped
     ClearTrace();

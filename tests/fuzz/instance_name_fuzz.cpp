@@ -15,7 +15,8 @@ namespace {
 std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
 
 // What the options name, worked out independently: the record's vmName (18 bytes at 95) for 344 bytes, else the
-// text's "XjInstanceName=" value up to a comma; without options, the environment.
+// text's "XjInstanceName=" value up to a comma; without options, the environment. The record's layout is written
+// out here on purpose, apart from kelmar/vendor_options_record.h, so that a wrong offset there is found.
 std::optional<std::string> NamedBy(const Init_input& in, const std::optional<std::string>& environment) {
   if (in.options == nullptr || in.size_options == 0) return environment;
   const std::string_view bytes(static_cast<const char*>(in.options), in.size_options);

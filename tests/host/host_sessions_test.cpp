@@ -7,6 +7,7 @@
 
 #include "host/operations.h"
 #include "host_test_support.h"
+#include "kelmar/vendor_options_record.h"
 
 namespace {
 
@@ -19,16 +20,18 @@ HostCommand Command(const Names& args) { return ParseCommandLine(args).command; 
 // The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
 // other byte zero; refusals with their reason; only a real date and time names an image.
 TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
-  const std::tuple<const char*, std::size_t, std::string> fields[] = {
-      {"instanceName", 44, "12345678"}, {"version", 53, "v"}, {"build", 62, "b"},
-      {"vendorId", 71, std::string(23, 'i')}, {"vmName", 95, "Instance002"}, {"jmToken", 113, std::string(63, 't')},
-      {"serverId", 177, std::string(127, 's')}, {"dbInstanceName", 305, std::string(38, 'd')}};
+  // In the record's order, each at its place there.
+  const std::pair<const char*, std::string> fields[] = {
+      {"instanceName", "12345678"}, {"version", "v"}, {"build", "b"}, {"vendorId", std::string(23, 'i')},
+      {"vmName", "Instance002"}, {"jmToken", std::string(63, 't')}, {"serverId", std::string(127, 's')},
+      {"dbInstanceName", std::string(38, 'd')}};
   // The last value given counts, without the tail of a longer earlier one.
   Names args = {"--library=l", "query-logs", "--record=vmName=" + std::string(17, 'x')};
   std::string expected(344, '\0');
-  for (const auto& [name, offset, value] : fields) {
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    const auto& [name, value] = fields[i];
     args.insert(args.end(), {"--record", std::string(name) + "=" + value});
-    expected.replace(offset, value.size(), value);
+    expected.replace(kelmar::kVendorOptionsFields[i].offset, value.size(), value);
   }
   const auto record = Command(args).options;
   EXPECT_EQ(std::string(record.bytes.begin(), record.bytes.end()), expected);

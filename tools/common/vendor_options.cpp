@@ -22,13 +22,13 @@ bool OptionsText(std::string_view text, VendorOptions& options, std::string& err
 
 bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& fields, VendorOptions& options,
                    std::string& error) {
-  std::vector<char> record(kOptionsRecordSize, '\0');
+  std::vector<char> record(kVendorOptionsRecordBytes, '\0');
   for (const auto& given : fields) {
     const std::string& name = given.first;
     const std::string& value = given.second;
-    const auto field = std::find_if(kRecordFields.begin(), kRecordFields.end(),
-                                    [&](const RecordField& f) { return f.name == name; });
-    if (field == kRecordFields.end()) {
+    const auto field = std::find_if(kVendorOptionsFields.begin(), kVendorOptionsFields.end(),
+                                    [&](const VendorOptionsField& f) { return f.name == name; });
+    if (field == kVendorOptionsFields.end()) {
       error = "unknown options record field \"" + name + "\"";
       return false;
     }
@@ -42,7 +42,7 @@ bool OptionsRecord(const std::vector<std::pair<std::string, std::string>>& field
     std::memcpy(record.data() + field->offset, value.data(), value.size());
   }
   options.present = true;
-  options.size = kOptionsRecordSize;
+  options.size = kVendorOptionsRecordBytes;
   options.bytes = std::move(record);
   return true;
 }

@@ -2,7 +2,6 @@
 // VENDOROPT), the 344-byte record that Vorlan's user interface passes, or none.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -11,31 +10,12 @@
 #include <vector>
 
 #include "kelmar/db2_vendor.h"
+#include "kelmar/vendor_options_record.h"
 
 namespace kelmar::tools {
 
-inline constexpr std::size_t kOptionsRecordSize = 344;
 // size_options is DB2's unsigned 16-bit count.
 inline constexpr std::size_t kMaxOptionsSize = 65535;
-
-// A terminated text field of the record: where it starts and how many bytes
-// it may take, terminator included.
-struct RecordField {
-  std::string_view name;
-  std::size_t offset;
-  std::size_t room;
-};
-
-inline constexpr std::array<RecordField, 8> kRecordFields = {{
-    {"instanceName", 44, 9},
-    {"version", 53, 9},
-    {"build", 62, 9},
-    {"vendorId", 71, 24},
-    {"vmName", 95, 18},
-    {"jmToken", 113, 64},
-    {"serverId", 177, 128},
-    {"dbInstanceName", 305, 39},
-}};
 
 struct VendorOptions {
   bool present = false;         // false: DB2 passes a null pointer and size 0
