@@ -4,6 +4,7 @@
 #include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
+#include "kelmar/backend.h"
 #include "kelmar/db2_vendor.h"
 #include "kelmar/libkelmar.h"
 #include "loader/backend_guard.h"
@@ -22,12 +23,13 @@ struct Route {
   const char* backend_entry;
 };
 
-constexpr Route kInit{"sqluvint()", "f_sqluvint", "sqluvintpp"};
-constexpr Route kGet{"sqluvget()", "f_sqluvget", "sqluvgetpp"};
-constexpr Route kPut{"sqluvput()", "f_sqluvput", "sqluvputpp"};
-constexpr Route kEnd{"sqluvend()", "f_sqluvend", "sqluvendpp"};
-constexpr Route kDel{"sqluvdel()", "f_sqluvdel", "sqluvdelpp"};
-constexpr Route kGetNextObj{"db2VendorGetNextObj()", "f_db2VendorGetNextObj", "db2VendorGetNextObjpp"};
+using kelmar::kBackendEntryNames;
+constexpr Route kInit{"sqluvint()", "f_sqluvint", kBackendEntryNames[0]};
+constexpr Route kGet{"sqluvget()", "f_sqluvget", kBackendEntryNames[1]};
+constexpr Route kPut{"sqluvput()", "f_sqluvput", kBackendEntryNames[2]};
+constexpr Route kEnd{"sqluvend()", "f_sqluvend", kBackendEntryNames[3]};
+constexpr Route kDel{"sqluvdel()", "f_sqluvdel", kBackendEntryNames[4]};
+constexpr Route kGetNextObj{"db2VendorGetNextObj()", "f_db2VendorGetNextObj", kBackendEntryNames[5]};
 
 // The two functions that may load the backend: sqluvint checks the markers
 // first and opens a session; sqluvdel does neither.

@@ -3,19 +3,13 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 
+#include "kelmar/backend.h"
 #include "loader/backend_guard.h"
 
 namespace kelmar {
 
-inline constexpr std::size_t kBackendEntryCount = 6;
-
-// The backend's entry symbols, in table order.
-inline constexpr std::array<const char*, kBackendEntryCount> kBackendEntryNames = {
-    "sqluvintpp", "sqluvgetpp", "sqluvputpp", "sqluvendpp", "sqluvdelpp", "db2VendorGetNextObjpp",
-};
-
+// The addresses of kBackendEntryNames, in that order.
 using BackendEntryAddresses = std::array<void*, kBackendEntryCount>;
 
 // Publishes a loaded backend whose six entries were all found.

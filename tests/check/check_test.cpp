@@ -11,7 +11,7 @@
 #include "check/library_file.h"
 #include "check/report_output.h"
 #include "host_test_support.h"
-#include "loader/backend_table.h"
+#include "kelmar/backend.h"
 #include "version_note.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
-#include "loader/backend_table.h"
+#include "kelmar/backend.h"
 #include "testbed/db2_session.h"
 
 namespace {

@@ -22,8 +22,8 @@
 #include "discovery/instance_name.h"
 #include "discovery/properties_readers.h"
 #include "discovery/registry_root.h"
+#include "kelmar/backend.h"
 #include "loader/backend_library.h"
-#include "loader/backend_table.h"
 
 namespace kelmar::check {
 namespace {
