@@ -12,7 +12,7 @@
 #include <string>
 
 #include "host/vendor_library.h"
-#include "log/trace_log.h"
+#include "log/switch_files.h"
 #include "testbed/registry_tree.h"
 #include "testbed/trace_reader.h"
 

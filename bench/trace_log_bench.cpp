@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include "log/switch_files.h"
 #include "log/trace_log.h"
 #include "testbed/trace_reader.h"
 

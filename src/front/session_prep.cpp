@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "log/markers.h"
 #include "log/switch_files.h"
 #include "log/trace_log.h"
 

@@ -6,7 +6,6 @@
 #include "kelmar/db2_vendor.h"
 
 namespace kelmar {
-inline constexpr const char* kDebugHoldMarker = "/tmp/debugDB2";
 inline constexpr unsigned kDebugHoldPollSeconds = 3;
 }  // namespace kelmar
 

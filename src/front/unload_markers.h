@@ -6,11 +6,6 @@
 
 #include "loader/backend_guard.h"
 
-namespace kelmar {
-inline constexpr const char* kKeepLoadedMarker = "/tmp/debugDB2_nounload";
-inline constexpr const char* kUnloadMarker = "/tmp/xj_unloadLibXjKelmar";
-}  // namespace kelmar
-
 // Honours the markers, logging under the caller's tag. The keep-loaded marker
 // is deleted by the check that sees it; the unload marker unloads only while
 // no other call is inside the backend and no other session is open.

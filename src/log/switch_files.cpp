@@ -5,23 +5,11 @@
 
 #include <cerrno>
 
-#include "log/trace_log.h"
-
 namespace kelmar {
 
 bool MaySwitch(const struct stat& file) {
   const bool owner_may = file.st_uid == 0 || file.st_uid == geteuid();
   return owner_may && (S_ISDIR(file.st_mode) || file.st_nlink == 1);
-}
-
-MarkerState ExamineMarker(const char* tag, const char* path) {
-  struct stat marker {};
-  if (lstat(path, &marker) != 0) return MarkerState::kAbsent;
-  if (MaySwitch(marker)) return MarkerState::kHonoured;
-  SqluvErrorLog(tag, "------%s ignored: owner uid %u, %u links; only root's or uid %u's with one link counts --------",
-                path, static_cast<unsigned>(marker.st_uid), static_cast<unsigned>(marker.st_nlink),
-                static_cast<unsigned>(geteuid()));
-  return MarkerState::kIgnored;
 }
 
 int OpenTraceFile() {

@@ -7,19 +7,30 @@
 
 #include <sys/stat.h>
 
+#include <array>
+
 namespace kelmar {
+
+struct SwitchFileName {
+  const char* path;
+  const char* role;  // how kelmar-check reports it
+};
+
+inline constexpr std::array<SwitchFileName, 4> kSwitchFiles = {{
+    {"/tmp/libkelmar.log", "trace"},            // the trace log (trace_log.h)
+    {"/tmp/debugDB2", "debug_hold"},            // sqluvint and sqluvdel wait while it exists
+    {"/tmp/debugDB2_nounload", "keep_loaded"},  // keeps the backend loaded through one check
+    {"/tmp/xj_unloadLibXjKelmar", "unload"},    // unloads the backend between sessions
+}};
+inline constexpr const char* kTraceLogPath = kSwitchFiles[0].path;
+inline constexpr const char* kDebugHoldMarker = kSwitchFiles[1].path;
+inline constexpr const char* kKeepLoadedMarker = kSwitchFiles[2].path;
+inline constexpr const char* kUnloadMarker = kSwitchFiles[3].path;
 
 // True when root or this process's effective user owns `file` and nobody
 // made it appear there under a second name: a hard link to another's file
 // carries that file's owner.
 bool MaySwitch(const struct stat& file);
-
-enum class MarkerState { kAbsent, kIgnored, kHonoured };
-
-// The marker at `path`, examined without following a symbolic link: a link
-// counts by its own owner, whatever it points to. An ignored marker is logged
-// under `tag`; a marker that cannot be examined is absent.
-MarkerState ExamineMarker(const char* tag, const char* path);
 
 // The trace file opened for appending one line, or -1 when it is absent, not
 // writable, not a regular file, or not owned by root or the effective user.

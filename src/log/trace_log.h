@@ -1,6 +1,6 @@
-// The trace log: one line per call appended to "/tmp/libkelmar.log", written
-// only while that file exists, is writable for the process and passes the
-// owner rule of switch_files.h.
+// The trace log: one line per call appended to "/tmp/libkelmar.log"
+// (kTraceLogPath), written only while that file exists, is writable for the
+// process and passes the owner rule of switch_files.h.
 #pragma once
 
 #include <cstdarg>
@@ -9,8 +9,6 @@
 #include <span>
 
 namespace kelmar {
-
-inline constexpr const char* kTraceLogPath = "/tmp/libkelmar.log";
 
 // Room for the combined format and for the message; at most 2046 characters of
 // either survive (a bound of 2047 bytes including the terminator).

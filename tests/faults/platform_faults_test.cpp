@@ -10,7 +10,7 @@
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
 #include "faults/wrapped_calls.h"
-#include "front/unload_markers.h"
+#include "log/switch_files.h"
 
 namespace {
 

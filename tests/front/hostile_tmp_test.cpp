@@ -7,9 +7,7 @@
 #include <unistd.h>
 
 #include "backends/test_backend_paths.h"
-#include "front/session_prep.h"
-#include "front/unload_markers.h"
-#include "log/trace_log.h"
+#include "log/switch_files.h"
 #include "testbed/db2_session.h"
 #include "testbed/program_run.h"
 

@@ -13,7 +13,7 @@
 #include "backends/test_backend_paths.h"
 #include "discovery/registry_root.h"
 #include "front/session_prep.h"
-#include "front/unload_markers.h"
+#include "log/switch_files.h"
 #include "kelmar/backend.h"
 #include "testbed/db2_session.h"
 

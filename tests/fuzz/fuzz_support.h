@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "log/trace_log.h"
+#include "log/switch_files.h"
 #include "testbed/isolation.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "log/trace_log.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
-#include "front/unload_markers.h"
+#include "log/switch_files.h"
 #include "testbed/isolation.h"
 #include "testbed/program_run.h"
 

@@ -8,7 +8,7 @@
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
-#include "front/unload_markers.h"
+#include "log/switch_files.h"
 #include "host_test_support.h"
 #include "testbed/db2_session.h"
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 
+#include "log/switch_files.h"
 #include "testbed/isolation.h"
 #include "testbed/trace_reader.h"
 

@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "backends/session_fixture.h"
-#include "front/unload_markers.h"
-#include "log/trace_log.h"
+#include "log/switch_files.h"
 #include "stress/stress_backend.h"
 
 namespace {

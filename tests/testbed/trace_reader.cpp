@@ -6,7 +6,7 @@
 #include <fstream>
 #include <regex>
 
-#include "log/trace_log.h"
+#include "log/switch_files.h"
 
 namespace kelmar::testbed {
 

@@ -3,29 +3,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <string_view>
 
 #include "check/file_facts.h"
 #include "check/report_output.h"
-#include "front/session_prep.h"
-#include "front/unload_markers.h"
+#include "log/markers.h"
 #include "log/switch_files.h"
-#include "log/trace_log.h"
 
 namespace kelmar::check {
 namespace {
 
 constexpr const char* kTag = "kelmar-check";
 
-struct Name {
-  const char* path;
-  const char* role;
-  bool is_trace = false;
-};
-constexpr std::array<Name, 4> kNames = {{{kTraceLogPath, "trace", true},
-                                         {kDebugHoldMarker, "debug_hold"},
-                                         {kKeepLoadedMarker, "keep_loaded"},
-                                         {kUnloadMarker, "unload"}}};
+bool IsTrace(const SwitchFileName& name) { return name.path == std::string_view(kTraceLogPath); }
 
 std::string TypeOf(const char* path, const struct stat& status) {
   if (S_ISLNK(status.st_mode)) {
@@ -38,8 +28,8 @@ std::string TypeOf(const char* path, const struct stat& status) {
 
 // The library's verdict: the trace file through the open of every line, a
 // marker through the test of every check.
-bool Honoured(const Name& name) {
-  if (!name.is_trace) return ExamineMarker(kTag, name.path) == MarkerState::kHonoured;
+bool Honoured(const SwitchFileName& name) {
+  if (!IsTrace(name)) return ExamineMarker(kTag, name.path) == MarkerState::kHonoured;
   const int fd = OpenTraceFile();
   if (fd >= 0) close(fd);
   return fd >= 0;
@@ -54,9 +44,9 @@ std::string WhyIgnored(const SwitchFile& file, bool is_trace) {
   return file.owner + ", " + std::to_string(file.links) + " link(s): " + why;
 }
 
-void AddWarnings(const Name& name, SwitchFile& file) {
+void AddWarnings(const SwitchFileName& name, SwitchFile& file) {
   struct stat leads_to {};
-  if (name.is_trace && file.honoured && stat(name.path, &leads_to) == 0 && (leads_to.st_mode & S_IROTH) != 0) {
+  if (IsTrace(name) && file.honoured && stat(name.path, &leads_to) == 0 && (leads_to.st_mode & S_IROTH) != 0) {
     file.warnings.push_back(
         "readable by every local user, and it records option fields such as jmToken and serverId: make it mode 600 "
         "or 660");
@@ -71,7 +61,7 @@ void AddWarnings(const Name& name, SwitchFile& file) {
 SwitchFiles ExamineSwitchFiles() {
   SwitchFiles files;
   files.judged_for_uid = geteuid();
-  for (const Name& name : kNames) {
+  for (const SwitchFileName& name : kSwitchFiles) {
     struct stat status {};
     if (lstat(name.path, &status) != 0) continue;
     SwitchFile file;
@@ -83,7 +73,7 @@ SwitchFiles ExamineSwitchFiles() {
     file.mode = Octal(status.st_mode);
     file.links = static_cast<unsigned long>(status.st_nlink);
     file.honoured = Honoured(name);
-    if (!file.honoured) file.why_ignored = WhyIgnored(file, name.is_trace);
+    if (!file.honoured) file.why_ignored = WhyIgnored(file, IsTrace(name));
     AddWarnings(name, file);
     files.present.push_back(std::move(file));
   }
