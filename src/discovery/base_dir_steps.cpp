@@ -11,7 +11,6 @@
 #include "base/regular_file.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
-#include "discovery/properties_readers.h"
 #include "discovery/registry_root.h"
 #include "kelmar/backend.h"
 #include "kelmar/libkelmar.h"
@@ -91,7 +90,7 @@ bool ComposePropertiesPath(PathText& properties, const char* name) {
   return fits;
 }
 
-bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
+bool ReadHomeDirectoryOf(const PathText& properties, PathText& home, HomeLine* line) {
   home = PathText{};
   RegularFile opened(properties.c_str());
   std::FILE* file = opened.TakeStream();
@@ -99,7 +98,7 @@ bool ReadHomeDirectoryOf(const PathText& properties, PathText& home) {
     SqluvErrorLog(kBaseDirTag, "Could not open file %s", properties.c_str());
     return false;
   }
-  ReadHomeDirectory(file, home.span());
+  ReadHomeDirectory(file, home.span(), line);
   std::fclose(file);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "base/bounded_text.h"
+#include "discovery/properties_readers.h"
 #include "kelmar/db2_vendor.h"
 
 namespace kelmar {
@@ -33,8 +34,8 @@ bool ComposePropertiesPath(PathText& properties, const char* name);
 
 // Step 4: the home directory from the "dVORLANHOME" line. False when the file
 // cannot be opened or is not a regular file; `home` stays empty when the line
-// or its value is missing.
-bool ReadHomeDirectoryOf(const PathText& properties, PathText& home);
+// or its value is missing. `line`, when given, tells that line.
+bool ReadHomeDirectoryOf(const PathText& properties, PathText& home, HomeLine* line = nullptr);
 
 // Step 5: whether "<home>/Base/libXjKelmar.so" may be executed. `library`
 // receives that path (empty without a home directory).

@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "base/bounded_text.h"
-
 namespace kelmar {
 namespace {
 
@@ -48,12 +46,18 @@ std::size_t FindSpace(std::string_view text) {
 
 }  // namespace
 
-bool ReadHomeDirectory(std::FILE* file, std::span<char> home) {
+bool ReadHomeDirectory(std::FILE* file, std::span<char> home, HomeLine* line) {
   Piece piece;
   while (piece.ReadFrom(file, kHomePieceChars)) {
     std::size_t position = 0;
     if (NextWord(piece.text(), position) != kHomeKey) continue;
     const std::string_view value = NextWord(piece.text(), position);
+    if (line != nullptr) {
+      std::string_view rest = piece.text();
+      rest.remove_prefix(position);
+      line->found = true;
+      CopyBounded(line->rest.span(), {rest.data(), std::min(rest.find('\n'), rest.size())});
+    }
     if (value.empty()) return false;
     CopyBounded(home, value);
     return true;

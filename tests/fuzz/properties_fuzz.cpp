@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (file == nullptr || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size()) std::abort();
   std::fclose(file);
   file = std::fopen(kFile, "rb");
-  const bool home_found = kelmar::ReadHomeDirectory(file, {home.data(), home.capacity()});
+  kelmar::HomeLine line;  // as kelmar-check asks for it
+  const bool home_found = kelmar::ReadHomeDirectory(file, {home.data(), home.capacity()}, &line);
   std::fclose(file);
   Check(home, home_found, Find(contents, 1022, Home));
   const std::string c_key = key.substr(0, key.find('\0'));  // as a C caller passes it

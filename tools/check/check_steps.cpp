@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -46,51 +45,20 @@ std::string WhyUnreadable(const std::string& path) {
   return file.is_open() ? std::string{} : ErrnoText(errno);
 }
 
-// The first line of .properties whose first word is "dVORLANHOME", read in
-// the pieces the library reads, and what follows that word on it.
-struct HomeLine {
-  bool found = false;
-  std::string value;  // the second word: what the library takes
-  std::string tail;   // the rest of the line after it, without the line feed
-};
-
-HomeLine ReadHomeLine(const std::string& path) {
-  constexpr const char* kSeparators = " \t\n";
-  HomeLine line;
-  RegularFile regular(path.c_str());
-  std::FILE* file = regular.TakeStream();
-  if (file == nullptr) return line;
-  char piece[1023];  // the library's pieces: 1022 characters and the terminator
-  while (!line.found && std::fgets(piece, sizeof piece, file) != nullptr) {
-    std::string text(piece);
-    text = text.substr(0, text.find('\n'));
-    const std::size_t key = text.find_first_not_of(kSeparators);
-    if (key == std::string::npos || text.compare(key, kHomeKey.size(), kHomeKey) != 0) continue;
-    const std::size_t key_end = key + kHomeKey.size();
-    if (key_end < text.size() && std::strchr(kSeparators, text[key_end]) == nullptr) continue;
-    line.found = true;
-    const std::size_t value = std::min(text.find_first_not_of(kSeparators, key_end), text.size());
-    const std::size_t value_end = std::min(text.find_first_of(kSeparators, value), text.size());
-    line.value = text.substr(value, value_end - value);
-    line.tail = text.substr(value_end);
-  }
-  std::fclose(file);
-  return line;
-}
-
-// What makes the home taken from `line` differ from what its writer meant,
-// or empty. The library keeps a carriage return and cuts at a blank.
-std::string HomeValueNote(const HomeLine& line) {
-  if (!line.value.empty() && line.value.back() == '\r') {
+// What makes the home `value` taken from `line` differ from what its writer
+// meant, or empty. The library keeps a carriage return and cuts at a blank.
+std::string HomeValueNote(const std::string& value, const HomeLine& line) {
+  const std::string rest(line.rest.view());
+  if (!value.empty() && value.back() == '\r') {
     return "the value ends with a carriage return: the file has DOS line ends";
   }
-  if (line.tail.find_first_not_of(" \t\r") != std::string::npos) {
-    return "the value holds a blank: the library takes only " + Quoted(line.value) +
-           " and ignores the rest of the line, " + Quoted(line.tail);
+  if (rest.find_first_not_of(" \t\r") != std::string::npos) {
+    return "the value holds a blank: the library takes only " + Quoted(value) + " and ignores the rest of the line, " +
+           Quoted(rest);
   }
-  if (!line.tail.empty()) {
+  if (!rest.empty()) {
     return "the value is followed by a blank: the library ignores it, but get_reg_value keeps it and reads " +
-           Quoted(line.value + line.tail);
+           Quoted(value + rest);
   }
   return {};
 }
@@ -252,7 +220,7 @@ class Checker {
     result.facts = {{"path", path, false}};
     if (!fits) return Fail(result, "the path of .properties is too long: " + path);
     const std::string unreadable = WhyUnreadable(path);
-    if (!unreadable.empty() || !ReadHomeDirectoryOf(properties_, home_)) {
+    if (!unreadable.empty() || !ReadHomeDirectoryOf(properties_, home_, &home_line_)) {
       return Fail(result, "cannot open " + path + ": " + (unreadable.empty() ? "it could not be read" : unreadable));
     }
     return Pass(result, path);
@@ -262,13 +230,12 @@ class Checker {
     const std::string home(home_.view());
     const std::string path(properties_.view());
     result.facts = {{"home", home, false}};
-    const HomeLine line = ReadHomeLine(path);
     if (home.empty()) {
       return Fail(result, "no \"dVORLANHOME\" line with a value in " + path +
-                              (line.found ? ": the first such line has none, and the library reads no further"
-                                          : ": there is no such line"));
+                              (home_line_.found ? ": the first such line has none, and the library reads no further"
+                                                : ": there is no such line"));
     }
-    const std::string note = HomeValueNote(line);
+    const std::string note = HomeValueNote(home, home_line_);
     if (!note.empty()) report.notes.push_back("dVORLANHOME in " + path + ": " + note);
     return Pass(result, home);
   }
@@ -373,6 +340,7 @@ class Checker {
   PathText name_;
   PathText properties_;
   PathText home_;
+  HomeLine home_line_;
   PathText library_;
   PathText base_dir_;
   PathText load_path_;
