@@ -28,23 +28,18 @@ bool IsAccepted(const PathText& name) {
 // Later sessions of this process that come without options find the scanned
 // name in VORLAN_INST instead of scanning again.
 bool PublishScannedInstance(const PathText& name) {
-  EntryText entry;
-  FormatBounded(entry.span(), "%s=%s", kInstanceVariable, name.c_str());
   SqluvErrorLog(kBaseDirTag, "Setting the env: %s...", name.c_str());
-
-  // The environment keeps this very text, so it is never freed.
-  const std::size_t bytes = entry.view().size() + 1;
-  char* owned_by_environment = static_cast<char*>(std::malloc(bytes));
-  if (owned_by_environment == nullptr) {
-    SqluvErrorLog(kBaseDirTag, "malloc(%d)failed.", static_cast<int>(bytes));
+  char* entry = NewEnvironmentEntry(kInstanceVariable, name.c_str());
+  if (entry == nullptr) {
+    const int bytes = static_cast<int>(EnvironmentEntryBytes(kInstanceVariable, name.c_str()));
+    SqluvErrorLog(kBaseDirTag, "malloc(%d)failed.", bytes);
     return false;
   }
-  std::memcpy(owned_by_environment, entry.c_str(), bytes);
-  if (putenv(owned_by_environment) != 0) {
-    SqluvErrorLog(kBaseDirTag, "putenv(%s) failed with error: %d", entry.c_str(), errno);
+  if (putenv(entry) != 0) {
+    SqluvErrorLog(kBaseDirTag, "putenv(%s) failed with error: %d", entry, errno);
     return false;
   }
-  SqluvErrorLog(kBaseDirTag, "Setting the env: %s succeeded", entry.c_str());
+  SqluvErrorLog(kBaseDirTag, "Setting the env: %s succeeded", entry);
   if (std::getenv(kInstanceVariable) == nullptr) {
     SqluvErrorLog(kBaseDirTag, "Environment variable (%s) is not set", kInstanceVariable);
     return false;

@@ -18,13 +18,24 @@ int GetEnv(const char* name, char* buffer, std::uint32_t size) {
   return static_cast<int>(length + 1);
 }
 
-int SetEnv(const char* name, const char* value) {
-  const std::size_t bytes = std::strlen(name) + std::strlen(value) + 2;
-  char* composed = static_cast<char*>(std::malloc(bytes));
-  if (composed == nullptr) return -1;
-  std::snprintf(composed, bytes, "%s=%s", name, value);
+namespace kelmar {
 
-  // putenv keeps the very text it is given, so it gets a copy that is never freed.
+std::size_t EnvironmentEntryBytes(const char* name, const char* value) {
+  return std::strlen(name) + std::strlen(value) + 2;
+}
+
+char* NewEnvironmentEntry(const char* name, const char* value) {
+  const std::size_t bytes = EnvironmentEntryBytes(name, value);
+  char* entry = static_cast<char*>(std::malloc(bytes));
+  if (entry != nullptr) std::snprintf(entry, bytes, "%s=%s", name, value);
+  return entry;
+}
+
+}  // namespace kelmar
+
+int SetEnv(const char* name, const char* value) {
+  char* composed = kelmar::NewEnvironmentEntry(name, value);
+  if (composed == nullptr) return -1;
   char* entry = strdup(composed);
   std::free(composed);
   if (entry == nullptr) return -1;

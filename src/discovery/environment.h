@@ -20,6 +20,17 @@ extern char vorlan_vm[kelmar::kVorlanVmBytes];
 // one (the room a buffer would need), with `buffer` left alone.
 int GetEnv(const char* name, char* buffer, std::uint32_t size);
 
-// Puts "name=value" into the environment. The entry text belongs to the
-// environment from then on. putenv's result, or -1 without memory.
+namespace kelmar {
+// The bytes of the entry "name=value", its terminator included.
+std::size_t EnvironmentEntryBytes(const char* name, const char* value);
+
+// The entry "name=value" in a heap block of exactly its size; null without
+// memory. putenv keeps the very text it is given: handed to it, the block
+// belongs to the environment for good.
+char* NewEnvironmentEntry(const char* name, const char* value);
+}  // namespace kelmar
+
+// Puts "name=value" into the environment: the entry is composed in a block
+// released before the return, and putenv gets a duplicate of it, which the
+// environment keeps. putenv's result, or -1 without memory.
 int SetEnv(const char* name, const char* value);
