@@ -1,24 +1,35 @@
 #include "discovery/base_dir.h"
 
+#include <cstring>
+
 #include "discovery/base_dir_steps.h"
 #include "log/trace_log.h"
 
 namespace {
 
-bool FindBaseDir(char* gpath, std::size_t size, const Init_input* in) {
-  kelmar::PathText name;
-  if (kelmar::ResolveInstanceName(name, in) == kelmar::InstanceResolution::Failed) return false;
-  kelmar::ExportVorlanVm(name.c_str());
-  kelmar::PathText properties;
-  if (!kelmar::ComposePropertiesPath(properties, name.c_str())) return false;
-  kelmar::PathText home;
-  kelmar::PathText library;
-  if (!kelmar::ReadHomeDirectoryOf(properties, home) || !kelmar::CheckBackendLibrary(home, library)) return false;
-  kelmar::HandBackBaseDir(home, gpath, size);
+bool Find(const Init_input* in, kelmar::Installation& found) {
+  if (kelmar::ResolveInstanceName(found.instance, in) == kelmar::InstanceResolution::Failed) return false;
+  kelmar::ExportVorlanVm(found.instance.c_str());
+  if (!kelmar::ComposePropertiesPath(found.properties, found.instance.c_str())) return false;
+  if (!kelmar::ReadHomeDirectoryOf(found.properties, found.home) ||
+      !kelmar::CheckBackendLibrary(found.home, found.backend)) {
+    return false;
+  }
+  kelmar::ComposeBaseDir(found.home, found.base_dir);
   return true;
 }
 
+int Leaving(bool found) {
+  SqluvErrorLog(kelmar::kBaseDirTag, "-----------Leaving--------");
+  return found ? 0 : -1;
+}
+
 }  // namespace
+
+int GetVorlanBaseDir(const Init_input* in, kelmar::Installation& found) {
+  SqluvErrorLog(kelmar::kBaseDirTag, "-----------Entered--------");
+  return Leaving(Find(in, found));
+}
 
 int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in) {
   SqluvErrorLog(kelmar::kBaseDirTag, "-----------Entered--------");
@@ -31,7 +42,9 @@ int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in) {
     SqluvErrorLog(kelmar::kBaseDirTag, "-----------Leaving --- gpath-Input size is 0 --------");
     return -1;
   }
-  const bool found = FindBaseDir(gpath, size, in);
-  SqluvErrorLog(kelmar::kBaseDirTag, "-----------Leaving--------");
-  return found ? 0 : -1;
+  kelmar::Installation found;
+  if (!Find(in, found)) return Leaving(false);
+  std::memset(gpath, 0, size);
+  kelmar::CopyBounded(std::span<char>(gpath, size), found.base_dir.view());
+  return Leaving(true);
 }

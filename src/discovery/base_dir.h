@@ -1,13 +1,31 @@
-// The base directory of the Vorlan installation that serves a DB2 session: the
-// directory the backend loader changes to and loads libXjKelmar.so from.
+// The Vorlan installation that serves a DB2 session, and its base directory:
+// the directory the backend loader changes to and loads libXjKelmar.so from.
 #pragma once
 
 #include <cstddef>
 
+#include "base/bounded_text.h"
 #include "kelmar/db2_vendor.h"
 
-// 0 with `<home>/Base` in `gpath` (at most size-1 characters, every byte after
-// the text zero); -1 on every failure, with `gpath` not written. On the way it
-// exports VORLAN_INST (after a fallback to the instance scan) and VORLAN_VM
-// (once per process).
+namespace kelmar {
+
+// Discovery's one result, which the loader uses as it is.
+struct Installation {
+  PathText instance;    // the instance's name
+  PathText properties;  // "<root>/Vorlan/<instance>/Base/.properties"
+  PathText home;        // the value of its "dVORLANHOME" line
+  PathText base_dir;    // "<home>/Base"
+  PathText backend;     // "<home>/Base/libXjKelmar.so", executable for this process
+};
+
+}  // namespace kelmar
+
+// 0 with the installation in `found`; -1 on every failure, with `found` to
+// be ignored. On the way it exports VORLAN_INST (after a fallback to the
+// instance scan) and VORLAN_VM (once per process).
+int GetVorlanBaseDir(const Init_input* in, kelmar::Installation& found);
+
+// The same for a caller that wants only the base directory: 0 with
+// `<home>/Base` in `gpath` (at most size-1 characters, every byte after the
+// text zero); -1 on every failure, with `gpath` not written.
 int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in);

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "base/composed_path.h"
 #include "base/regular_file.h"
@@ -107,12 +106,9 @@ bool CheckBackendLibrary(const PathText& home, PathText& library) {
   return executable;
 }
 
-void HandBackBaseDir(const PathText& home, char* gpath, std::size_t size) {
+void ComposeBaseDir(const PathText& home, PathText& base_dir) {
   SqluvErrorLog(kBaseDirTag, "path for .properties is: %s", home.c_str());
-  PathText base;
-  FormatBounded(base.span(), "%s/Base", home.c_str());
-  std::memset(gpath, 0, size);
-  CopyBounded(std::span<char>(gpath, size), base.view());
+  FormatBounded(base_dir.span(), "%s/Base", home.c_str());
 }
 
 }  // namespace kelmar

@@ -3,8 +3,6 @@
 // diagnostic program can run them one by one and report each.
 #pragma once
 
-#include <cstddef>
-
 #include "base/bounded_text.h"
 #include "discovery/properties_readers.h"
 #include "kelmar/db2_vendor.h"
@@ -41,8 +39,7 @@ bool ReadHomeDirectoryOf(const PathText& properties, PathText& home, HomeLine* l
 // receives that path (empty without a home directory).
 bool CheckBackendLibrary(const PathText& home, PathText& library);
 
-// Step 6: "<home>/Base" into `gpath` (size at least 1), cut to size-1
-// characters, the rest of `gpath` zeroed.
-void HandBackBaseDir(const PathText& home, char* gpath, std::size_t size);
+// Step 6: "<home>/Base" into `base_dir`, cut to fit.
+void ComposeBaseDir(const PathText& home, PathText& base_dir);
 
 }  // namespace kelmar

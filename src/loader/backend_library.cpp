@@ -3,16 +3,9 @@
 #include <dlfcn.h>
 
 #include "base/regular_file.h"
-#include "kelmar/backend.h"
 #include "loader/backend_file_check.h"
 
 namespace kelmar {
-
-void BuildBackendLibraryPath(const PathText& base_dir, PathText& path) {
-  CopyBounded(path.span(), base_dir.view());
-  AppendBounded(path.span(), "/");
-  AppendBounded(path.span(), kBackendFileName);
-}
 
 void* OpenBackendLibrary(const PathText& path, std::span<char> reason) {
   if (!CheckBackendFile(path.c_str(), reason)) return nullptr;

@@ -8,10 +8,6 @@
 
 namespace kelmar {
 
-// `<base>/libXjKelmar.so`, cut at 1023 characters. Discovery has already
-// found the library under this very path, so it is never cut in practice.
-void BuildBackendLibraryPath(const PathText& base_dir, PathText& path);
-
 // dlopen with immediate binding and no other flag, so the backend's symbols
 // stay in its own scope, of a file that passed CheckBackendFile. Null when it
 // cannot be loaded, with the check's reason or dlerror's text in `reason`.

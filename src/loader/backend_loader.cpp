@@ -21,31 +21,29 @@ constexpr const char* kUnknownDirectory = "(unknown)";
 
 // The load proper, for an empty table.
 int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
-  kelmar::PathText base_dir;
-  if (GetVorlanBaseDir(base_dir.data(), base_dir.bytes.size(), in) != 0) {
+  kelmar::Installation found;
+  if (GetVorlanBaseDir(in, found) != 0) {
     SqluvErrorLog(kLoadTag, "GetVorlanBaseDir failed, returning error.");
     return 0;
   }
   SqluvErrorLog(kLoadTag, "GetVorlanBaseDir succeeded.");
-  SqluvErrorLog(kLoadTag, "Changing to base dir: \"%s\".", base_dir.c_str());
+  SqluvErrorLog(kLoadTag, "Changing to base dir: \"%s\".", found.base_dir.c_str());
   // A failed change shows in the directory logged after the load.
-  [[maybe_unused]] const int changed = chdir(base_dir.c_str());
+  [[maybe_unused]] const int changed = chdir(found.base_dir.c_str());
 
-  kelmar::PathText library_path;
-  kelmar::BuildBackendLibraryPath(base_dir, library_path);
-  SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", library_path.c_str());
+  SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", found.backend.c_str());
   kelmar::EntryText load_error;
-  void* const handle = kelmar::OpenBackendLibrary(library_path, load_error.span());
+  void* const handle = kelmar::OpenBackendLibrary(found.backend, load_error.span());
 
   kelmar::PathText directory;
   const char* const shown_directory =
       getcwd(directory.data(), directory.bytes.size() - 1) != nullptr ? directory.c_str() : kUnknownDirectory;
   if (handle == nullptr) {
-    SqluvErrorLog(kLoadTag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"", library_path.c_str(),
+    SqluvErrorLog(kLoadTag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"", found.backend.c_str(),
                   load_error.c_str(), shown_directory);
   } else {
     SqluvErrorLog(kLoadTag, "dlopen succeeded. Current dir: \"%s\", loaded: \"%s\"", shown_directory,
-                  library_path.c_str());
+                  found.backend.c_str());
   }
   SqluvErrorLog(kLoadTag, "After dlopen: sqluv_handle is:%p", handle);
   // A library that did not load is not looked into: the process's global

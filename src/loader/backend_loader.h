@@ -5,9 +5,9 @@
 #include "kelmar/db2_vendor.h"
 #include "loader/backend_guard.h"
 
-// Loads the backend unless one is loaded: discovery, change of the working
-// directory to the base directory, dlopen with immediate binding, the six
-// look-ups. 1 when a backend is loaded; 0 with the table left empty when
+// Loads the backend unless one is loaded: discovery of the installation,
+// change of the working directory to its base directory, dlopen of its
+// backend with immediate binding, the six look-ups. 1 when a backend is loaded; 0 with the table left empty when
 // there is no base directory, the library does not load or lacks an entry.
 int initializeFptrs(const kelmar::LifecycleHold& lifecycle, Init_input* in);
 

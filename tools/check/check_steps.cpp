@@ -16,6 +16,7 @@
 #include "check/needed_libraries.h"
 #include "check/report_output.h"
 #include "check/working_directory.h"
+#include "discovery/base_dir.h"
 #include "discovery/base_dir_steps.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
@@ -185,13 +186,13 @@ class Checker {
 
   bool Instance(StepResult& result) {
     const InstanceSource source = ChooseInstanceSource(&input_);
-    const InstanceResolution resolution = ResolveInstanceName(name_, &input_);
-    const std::string name = std::string(name_.view());
+    const InstanceResolution resolution = ResolveInstanceName(found_.instance, &input_);
+    const std::string name = std::string(found_.instance.view());
     if (resolution == InstanceResolution::Failed) return Fail(result, WhyNoInstance(source, name));
 
     const Origin origin = OriginOf(resolution, source);
     // The backend reads VORLAN_VM when it is loaded, so it is set here too.
-    ExportVorlanVm(name_.c_str());
+    ExportVorlanVm(found_.instance.c_str());
     result.facts = {{"name", name, false}, {"source", origin.id, false}, {"VORLAN_VM", vorlan_vm}};
     return Pass(result, (name.empty() ? "an empty name" : name) + " (" + origin.text + ")");
   }
@@ -215,20 +216,20 @@ class Checker {
   }
 
   bool Properties(StepResult& result) {
-    const bool fits = ComposePropertiesPath(properties_, name_.c_str());
-    const std::string path(properties_.view());
+    const bool fits = ComposePropertiesPath(found_.properties, found_.instance.c_str());
+    const std::string path(found_.properties.view());
     result.facts = {{"path", path, false}};
     if (!fits) return Fail(result, "the path of .properties is too long: " + path);
     const std::string unreadable = WhyUnreadable(path);
-    if (!unreadable.empty() || !ReadHomeDirectoryOf(properties_, home_, &home_line_)) {
+    if (!unreadable.empty() || !ReadHomeDirectoryOf(found_.properties, found_.home, &home_line_)) {
       return Fail(result, "cannot open " + path + ": " + (unreadable.empty() ? "it could not be read" : unreadable));
     }
     return Pass(result, path);
   }
 
   bool Home(StepResult& result, CheckReport& report) {
-    const std::string home(home_.view());
-    const std::string path(properties_.view());
+    const std::string home(found_.home.view());
+    const std::string path(found_.properties.view());
     result.facts = {{"home", home, false}};
     if (home.empty()) {
       return Fail(result, "no \"dVORLANHOME\" line with a value in " + path +
@@ -241,23 +242,23 @@ class Checker {
   }
 
   bool Backend(StepResult& result) {
-    const bool executable = CheckBackendLibrary(home_, library_);
-    HandBackBaseDir(home_, base_dir_.data(), base_dir_.bytes.size());
-    const std::string library(library_.view());
-    result.facts = {{"path", library, false}, {"base_directory", std::string(base_dir_.view())}};
-    if (!executable) return Fail(result, WhyNotExecutable(library, std::string(home_.view())));
+    const bool executable = CheckBackendLibrary(found_.home, found_.backend);
+    ComposeBaseDir(found_.home, found_.base_dir);
+    const std::string library(found_.backend.view());
+    result.facts = {{"path", library, false}, {"base_directory", std::string(found_.base_dir.view())}};
+    if (!executable) return Fail(result, WhyNotExecutable(library, std::string(found_.home.view())));
     return Pass(result, library + " is executable");
   }
 
   bool Permissions(StepResult& result) {
-    const std::string library(library_.view());
+    const std::string library(found_.backend.view());
     result.findings = WhoElseCanChange(library);
     if (const WriterFinding* failure = FirstFailing(result.findings)) return Fail(result, failure->Text());
     return Pass(result, "root alone can change " + library + " and every directory on the way to it");
   }
 
   void NeededLibraries(StepResult& result) {
-    const std::string library(library_.view());
+    const std::string library(found_.backend.view());
     std::string error;
     const std::optional<ElfDynamic> dynamic = ReadElfDynamic(library, error);
     if (!dynamic) {
@@ -268,7 +269,8 @@ class Checker {
     if (dynamic->runpath) result.facts.push_back({"DT_RUNPATH", *dynamic->runpath});
 
     std::string missing;
-    for (const NeededLibrary& needed : ResolveNeededLibraries(library, *dynamic, std::string(base_dir_.view()))) {
+    const std::string base_dir(found_.base_dir.view());
+    for (const NeededLibrary& needed : ResolveNeededLibraries(library, *dynamic, base_dir)) {
       result.items.push_back(Item{needed.name, needed.path.has_value(), needed.path, needed.detail});
       if (!needed.path) missing += (missing.empty() ? "" : ", ") + needed.name;
     }
@@ -281,9 +283,8 @@ class Checker {
   }
 
   bool Load(StepResult& result, CheckReport& report) {
-    PathText& path = load_path_;
-    BuildBackendLibraryPath(base_dir_, path);
-    const std::string library(path.view());
+    const std::string library(found_.backend.view());
+    const std::string base_dir(found_.base_dir.view());
     result.facts = {{"path", library, false}, {"mode", "RTLD_NOW", false}};
 
     WorkingDirectoryScope working_directory;
@@ -294,13 +295,13 @@ class Checker {
       return Fail(result, "not attempted: the working directory could not be kept");
     }
     // As in the loader, a failed change does not stop the load.
-    if (!working_directory.ChangeTo(std::string(base_dir_.view()))) {
+    if (!working_directory.ChangeTo(base_dir)) {
       const int error = errno;
       result.facts.push_back({"chdir_error", ErrnoText(error)});
     }
     result.facts.push_back({"working_directory", CurrentDirectory()});
     EntryText load_error;
-    handle_ = OpenBackendLibrary(path, load_error.span());
+    handle_ = OpenBackendLibrary(found_.backend, load_error.span());
     if (!working_directory.Restore()) {
       report.notes.push_back("the working directory could not be changed back after the load");
     }
@@ -310,7 +311,7 @@ class Checker {
       result.facts.push_back({"dlerror", reason, false});
       return Fail(result, "dlopen failed: " + reason);
     }
-    return Pass(result, "loaded with RTLD_NOW from " + std::string(base_dir_.view()));
+    return Pass(result, "loaded with RTLD_NOW from " + base_dir);
   }
 
   void EntryPoints(StepResult& result, CheckReport& report) {
@@ -323,7 +324,7 @@ class Checker {
     dlerror();  // the misses leave their text behind
     dlclose(handle_);
     handle_ = nullptr;
-    if (StaysMapped(load_path_.c_str())) {
+    if (StaysMapped(found_.backend.c_str())) {
       report.notes.push_back("the backend cannot be reloaded: it stays mapped after dlclose (it exports unique "
                              "symbols or may not be unloaded), so after the unload marker the next session gets "
                              "its old code, not the file on disk");
@@ -337,13 +338,8 @@ class Checker {
 
   Init_input input_;
   std::string root_;
-  PathText name_;
-  PathText properties_;
-  PathText home_;
+  Installation found_;
   HomeLine home_line_;
-  PathText library_;
-  PathText base_dir_;
-  PathText load_path_;
   void* handle_ = nullptr;
 };
 
