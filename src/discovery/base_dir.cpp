@@ -7,9 +7,9 @@
 
 namespace {
 
-bool Find(const Init_input* in, kelmar::Installation& found) {
-  if (kelmar::ResolveInstanceName(found.instance, in) == kelmar::InstanceResolution::Failed) return false;
-  kelmar::ExportVorlanVm(found.instance.c_str());
+bool Find(const kelmar::LifecycleHold& lifecycle, const Init_input* in, kelmar::Installation& found) {
+  if (kelmar::ResolveInstanceName(lifecycle, found.instance, in) == kelmar::InstanceResolution::Failed) return false;
+  kelmar::ExportVorlanVm(lifecycle, found.instance.c_str());
   if (!kelmar::ComposePropertiesPath(found.properties, found.instance.c_str())) return false;
   if (!kelmar::ReadHomeDirectoryOf(found.properties, found.home) ||
       !kelmar::CheckBackendLibrary(found.home, found.backend)) {
@@ -26,9 +26,9 @@ int Leaving(bool found) {
 
 }  // namespace
 
-int GetVorlanBaseDir(const Init_input* in, kelmar::Installation& found) {
+int GetVorlanBaseDir(const kelmar::LifecycleHold& lifecycle, const Init_input* in, kelmar::Installation& found) {
   SqluvErrorLog(kelmar::kBaseDirTag, "-----------Entered--------");
-  return Leaving(Find(in, found));
+  return Leaving(Find(lifecycle, in, found));
 }
 
 int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in) {
@@ -43,7 +43,8 @@ int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in) {
     return -1;
   }
   kelmar::Installation found;
-  if (!Find(in, found)) return Leaving(false);
+  const kelmar::LifecycleHold lifecycle;
+  if (!Find(lifecycle, in, found)) return Leaving(false);
   std::memset(gpath, 0, size);
   kelmar::CopyBounded(std::span<char>(gpath, size), found.base_dir.view());
   return Leaving(true);

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "base/bounded_text.h"
+#include "base/process_locks.h"
 #include "kelmar/db2_vendor.h"
 
 namespace kelmar {
@@ -23,9 +24,10 @@ struct Installation {
 // 0 with the installation in `found`; -1 on every failure, with `found` to
 // be ignored. On the way it exports VORLAN_INST (after a fallback to the
 // instance scan) and VORLAN_VM (once per process).
-int GetVorlanBaseDir(const Init_input* in, kelmar::Installation& found);
+int GetVorlanBaseDir(const kelmar::LifecycleHold& lifecycle, const Init_input* in, kelmar::Installation& found);
 
-// The same for a caller that wants only the base directory: 0 with
-// `<home>/Base` in `gpath` (at most size-1 characters, every byte after the
-// text zero); -1 on every failure, with `gpath` not written.
+// The same for a caller that wants only the base directory and holds no
+// lock: it takes the lifecycle lock itself. 0 with `<home>/Base` in `gpath`
+// (at most size-1 characters, every byte after the text zero); -1 on every
+// failure, with `gpath` not written.
 int GetVorlanBaseDir(char* gpath, std::size_t size, const Init_input* in);

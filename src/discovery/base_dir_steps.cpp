@@ -48,7 +48,7 @@ bool PublishScannedInstance(const PathText& name) {
 
 }  // namespace
 
-InstanceResolution ResolveInstanceName(PathText& name, const Init_input* in) {
+InstanceResolution ResolveInstanceName(const LifecycleHold&, PathText& name, const Init_input* in) {
   name = PathText{};
   if (GetVorlanInstanceName(name.data(), name.bytes.size(), in) != 0) {
     return IsAccepted(name) ? InstanceResolution::Named : InstanceResolution::Failed;
@@ -62,7 +62,7 @@ InstanceResolution ResolveInstanceName(PathText& name, const Init_input* in) {
   return InstanceResolution::Scanned;
 }
 
-void ExportVorlanVm(const char* name) {
+void ExportVorlanVm(const LifecycleHold&, const char* name) {
   if (vorlan_vm[0] != '\0') return;
   // A value too long for vorlan_vm is reported as found but not copied, so
   // vorlan_vm stays empty and the next call tries again.

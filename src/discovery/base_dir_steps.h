@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/bounded_text.h"
+#include "base/process_locks.h"
 #include "discovery/properties_readers.h"
 #include "kelmar/db2_vendor.h"
 
@@ -21,10 +22,10 @@ enum class InstanceResolution {
 // Step 1: the instance name from GetVorlanInstanceName, else from
 // get_first_vorlan_instname (then exported as VORLAN_INST). A name that
 // would lead out of the registry is refused before anything is written.
-InstanceResolution ResolveInstanceName(PathText& name, const Init_input* in);
+InstanceResolution ResolveInstanceName(const LifecycleHold& lifecycle, PathText& name, const Init_input* in);
 
 // Step 2: settles vorlan_vm and VORLAN_VM once per process.
-void ExportVorlanVm(const char* name);
+void ExportVorlanVm(const LifecycleHold& lifecycle, const char* name);
 
 // Step 3: "<root>/Vorlan/<name>/Base/.properties". False (logged as a file
 // that cannot be opened) when the path does not fit.

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-char vorlan_vm[kelmar::kVorlanVmBytes] = {};
-
 int GetEnv(const char* name, char* buffer, std::uint32_t size) {
   if (name == nullptr) return -1;
   const char* value = std::getenv(name);

@@ -5,15 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/process_state.h"
+
 namespace kelmar {
-inline constexpr std::size_t kVorlanVmBytes = 2049;
 // The limit passed to GetEnv when reading VORLAN_VM into vorlan_vm.
 inline constexpr std::uint32_t kVorlanVmReadLimit = 2048;
 }  // namespace kelmar
-
-// The instance name this process exported as VORLAN_VM, or the value VORLAN_VM
-// already had. Empty until the first call that settles it; never cleared.
-extern char vorlan_vm[kelmar::kVorlanVmBytes];
 
 // -1 when `name` is unset. Otherwise the value's length when it is below
 // `size` (value and terminator copied into `buffer`), else the length plus

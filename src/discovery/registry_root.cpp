@@ -7,17 +7,12 @@
 
 #include "base/bounded_text.h"
 #include "base/composed_path.h"
+#include "base/process_state.h"
 #include "log/trace_log.h"
-
-std::atomic<const char*> xjReg{nullptr};
 
 namespace {
 
-// Once per process, even for two first sessions at the same time. Unlike a
-// lock, it does not keep a child forked during the settling waiting for a
-// thread that is not there: the child settles again.
-constinit pthread_once_t settling = PTHREAD_ONCE_INIT;
-constinit kelmar::PathText resolved_root;
+constinit kelmar::ProcessState& state = kelmar::process_state;
 
 // XJREG's own text when it is absolute (not copied: it stays in the
 // environment); a relative one joined to the working directory. A relative
@@ -29,8 +24,10 @@ const char* RootFromEnvironment() {
   kelmar::PathText directory;
   if (getcwd(directory.data(), directory.bytes.size()) == nullptr) return value;
   const char* separator = directory.view().ends_with('/') ? "" : "/";
-  if (!kelmar::ComposePath(resolved_root.span(), "%s%s%s", directory.c_str(), separator, value)) return value;
-  return resolved_root.c_str();
+  if (!kelmar::ComposePath(state.resolved_registry_root.span(), "%s%s%s", directory.c_str(), separator, value)) {
+    return value;
+  }
+  return state.resolved_registry_root.c_str();
 }
 
 void Settle() { xjReg.store(RootFromEnvironment(), std::memory_order_release); }
@@ -38,6 +35,6 @@ void Settle() { xjReg.store(RootFromEnvironment(), std::memory_order_release); }
 }  // namespace
 
 void SettleRegistryRoot(const char* tag) {
-  pthread_once(&settling, Settle);
+  pthread_once(&state.registry_root_settling, Settle);
   SqluvErrorLog(tag, "-----------XJREG= [%s]", xjReg.load(std::memory_order_acquire));
 }

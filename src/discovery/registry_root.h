@@ -1,16 +1,13 @@
-// The registry root `xjReg`: the directory that holds the Vorlan registry,
-// settled once per process from XJREG or "/etc/TornevaleRegistry".
+// The registry root `xjReg` (process_state.h): the directory that holds the
+// Vorlan registry, settled once per process from XJREG or
+// "/etc/TornevaleRegistry".
 #pragma once
 
-#include <atomic>
+#include "base/process_state.h"
 
 namespace kelmar {
 inline constexpr const char* kDefaultRegistryRoot = "/etc/TornevaleRegistry";
 }  // namespace kelmar
-
-// Null until first settled; afterwards a non-empty text that lives as long as
-// the process. Atomic because DB2 may open sessions on several threads.
-extern std::atomic<const char*> xjReg;
 
 // Settles the root on the first call in the process, then logs
 // "-----------XJREG= [%s]" under `tag`, on every call. A relative XJREG is

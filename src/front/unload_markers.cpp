@@ -4,6 +4,7 @@
 
 #include "kelmar/libkelmar.h"
 #include "loader/backend_loader.h"
+#include "loader/open_sessions.h"
 #include "log/markers.h"
 #include "log/switch_files.h"
 #include "log/trace_log.h"

@@ -4,7 +4,7 @@
 // sqluvend after the backend has ended its session.
 #pragma once
 
-#include "loader/backend_guard.h"
+#include "base/process_locks.h"
 
 // Honours the markers, logging under the caller's tag. The keep-loaded marker
 // is deleted by the check that sees it; the unload marker unloads only while

@@ -1,14 +1,15 @@
 // DB2's vendor interface. No storage work happens here: every call goes to
 // the matching entry point of the loaded backend with its arguments
 // unchanged, and the backend's result goes back to DB2 unchanged.
+#include "base/process_locks.h"
 #include "discovery/registry_root.h"
 #include "front/session_prep.h"
 #include "front/unload_markers.h"
 #include "kelmar/backend.h"
 #include "kelmar/db2_vendor.h"
 #include "kelmar/libkelmar.h"
-#include "loader/backend_guard.h"
 #include "loader/backend_loader.h"
+#include "loader/open_sessions.h"
 #include "log/trace_log.h"
 
 namespace {
@@ -41,9 +42,9 @@ void LogLeaving(const char* tag, sqlint32 result) {
   SqluvErrorLog(tag, "-----------Leaving, returning %d--------", result);
 }
 
-// With the table held shared and the entry set: the lines before the call, the call.
+// With the entry set: the lines before the call, the call.
 template <auto& kEntry, typename... Args>
-sqlint32 CallBackend(const Route& route, Args... args) {
+sqlint32 CallBackend(const SharedTableHold&, const Route& route, Args... args) {
   SqluvErrorLog(route.tag, "sqluv_handle is:%p, %s is %p", sqluv_handle, route.pointer_name,
                 reinterpret_cast<void*>(kEntry));
   SqluvErrorLog(route.tag, "Calling %s()", route.backend_entry);
@@ -59,7 +60,7 @@ bool CallLoadedBackend(const Route& route, sqlint32& result, Args... args) {
     SqluvErrorLog(route.tag, "sqluv_handle or function pointer is NULL, returning error.");
     return false;
   }
-  result = CallBackend<kEntry>(route, args...);
+  result = CallBackend<kEntry>(table, route, args...);
   return true;
 }
 
@@ -99,7 +100,7 @@ bool CallBackendLoadingIfNeeded(const Route& route, Opener opener, Init_input* i
     LogLoadFailed(route.tag);
     return false;
   }
-  result = CallBackend<kEntry>(route, args...);
+  result = CallBackend<kEntry>(table, route, args...);
   // Counted while still inside, so no unload comes before the session is.
   if (opener == Opener::kSessionStart && result == SQLUV_OK) {
     kelmar::NoteSessionOpened(out != nullptr ? out->pVendorCB : nullptr);

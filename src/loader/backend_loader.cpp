@@ -22,7 +22,7 @@ constexpr const char* kUnknownDirectory = "(unknown)";
 // The load proper, for an empty table.
 int LoadBackend(const kelmar::LifecycleHold& lifecycle, Init_input* in) {
   kelmar::Installation found;
-  if (GetVorlanBaseDir(in, found) != 0) {
+  if (GetVorlanBaseDir(lifecycle, in, found) != 0) {
     SqluvErrorLog(kLoadTag, "GetVorlanBaseDir failed, returning error.");
     return 0;
   }

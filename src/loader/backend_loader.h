@@ -2,8 +2,8 @@
 // directory into the backend table, and unloading it again.
 #pragma once
 
+#include "base/process_locks.h"
 #include "kelmar/db2_vendor.h"
-#include "loader/backend_guard.h"
 
 // Loads the backend unless one is loaded: discovery of the installation,
 // change of the working directory to its base directory, dlopen of its

@@ -2,14 +2,6 @@
 
 #include "kelmar/libkelmar.h"
 
-constinit void* sqluv_handle = nullptr;
-constinit sqluvint_fn f_sqluvint = nullptr;
-constinit sqluvget_fn f_sqluvget = nullptr;
-constinit sqluvput_fn f_sqluvput = nullptr;
-constinit sqluvend_fn f_sqluvend = nullptr;
-constinit sqluvdel_fn f_sqluvdel = nullptr;
-constinit db2VendorGetNextObj_fn f_db2VendorGetNextObj = nullptr;
-
 namespace kelmar {
 
 void FillBackendTable(const ExclusiveTableHold&, void* handle, const BackendEntryAddresses& entries) {

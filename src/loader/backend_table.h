@@ -4,8 +4,8 @@
 
 #include <array>
 
+#include "base/process_locks.h"
 #include "kelmar/backend.h"
-#include "loader/backend_guard.h"
 
 namespace kelmar {
 

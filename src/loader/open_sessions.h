@@ -1,6 +1,7 @@
 // The sessions the backend holds open, so that an unload never ends one. A
 // session is known by the vendorCB its sqluvintpp handed back; two sessions
 // may share one, and a backend that hands back none opens them under null.
+// Each function takes the sessions lock itself (process_locks.h).
 #pragma once
 
 #include "kelmar/db2_vendor.h"
@@ -18,10 +19,5 @@ void NoteSessionOpened(const void* vendor_cb);
 void NoteSessionEnded(const void* vendor_cb, sqlint32 result);
 
 bool AnySessionOpen();
-
-// For a forked child, whose other threads are gone: the lock on the counts,
-// as if nobody held it. Nothing outside this file ever runs under it, so the
-// thread that forked cannot hold it.
-void MakeSessionsLockFresh();
 
 }  // namespace kelmar

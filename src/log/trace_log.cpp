@@ -10,12 +10,10 @@
 #include <span>
 #include <string_view>
 
+#include "base/process_state.h"
 #include "log/switch_files.h"
 
 namespace {
-// Relaxed is enough: it only ever goes from false to true, before the
-// program runs any of the library's code.
-constinit std::atomic<bool> trace_switched_off{false};
 
 // How a character of a message is shown: itself, or its escape.
 struct Shown {
@@ -81,7 +79,7 @@ void AppendWhole(int fd, const char* line, std::size_t length) {
 
 namespace kelmar {
 
-void SwitchTraceOffForThisProcess() { trace_switched_off.store(true, std::memory_order_relaxed); }
+void SwitchTraceOffForThisProcess() { process_state.trace_switched_off.store(true, std::memory_order_relaxed); }
 
 std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, const std::tm& when, const char* tag,
                             const char* format, va_list args) {
@@ -108,7 +106,7 @@ std::size_t FormatTraceLine(std::span<char, kTraceLineBytes> line, int pid, cons
 }  // namespace kelmar
 
 void SqluvErrorLog(const char* tag, const char* format, ...) {
-  if (trace_switched_off.load(std::memory_order_relaxed)) return;
+  if (kelmar::process_state.trace_switched_off.load(std::memory_order_relaxed)) return;
   // The line carries the moment the call began, so the clock comes first; the
   // rest is paid only when the file is there.
   const std::time_t now = std::time(nullptr);

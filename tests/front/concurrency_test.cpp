@@ -8,8 +8,8 @@
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
+#include "base/process_locks.h"
 #include "log/switch_files.h"
-#include "loader/backend_guard.h"
 #include "testbed/db2_session.h"
 
 namespace {

@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   kelmar::PathText resolved;
-  const kelmar::InstanceResolution resolution = kelmar::ResolveInstanceName(resolved, &in);
+  const kelmar::LifecycleHold lifecycle;
+  const kelmar::InstanceResolution resolution = kelmar::ResolveInstanceName(lifecycle, resolved, &in);
   const std::string cut = expected ? expected->substr(0, resolved.bytes.size() - 1) : "";
   const bool acceptable = expected && cut != "." && cut != ".." && cut.find('/') == std::string::npos;
   // Named exactly when acceptable; never scanned, for the registry is empty.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/process_locks.h"
 #include "base/regular_file.h"
 #include "check/elf_dynamic.h"
 #include "check/file_writers.h"
@@ -186,13 +187,14 @@ class Checker {
 
   bool Instance(StepResult& result) {
     const InstanceSource source = ChooseInstanceSource(&input_);
-    const InstanceResolution resolution = ResolveInstanceName(found_.instance, &input_);
+    const LifecycleHold lifecycle;
+    const InstanceResolution resolution = ResolveInstanceName(lifecycle, found_.instance, &input_);
     const std::string name = std::string(found_.instance.view());
     if (resolution == InstanceResolution::Failed) return Fail(result, WhyNoInstance(source, name));
 
     const Origin origin = OriginOf(resolution, source);
     // The backend reads VORLAN_VM when it is loaded, so it is set here too.
-    ExportVorlanVm(found_.instance.c_str());
+    ExportVorlanVm(lifecycle, found_.instance.c_str());
     result.facts = {{"name", name, false}, {"source", origin.id, false}, {"VORLAN_VM", vorlan_vm}};
     return Pass(result, (name.empty() ? "an empty name" : name) + " (" + origin.text + ")");
   }

@@ -1,21 +1,22 @@
-// Keeps the backend from being loaded, unloaded or replaced under a call while
-// DB2 runs sessions on several threads of one process:
+// The holds on the locks of process_state.h, which keep the backend from
+// being loaded, unloaded or replaced under a call while DB2 runs sessions on
+// several threads of one process:
 //  - the table lock is held shared around every read of the backend table and
 //    every call into the backend (shared holders never wait for each other),
 //    and exclusively while the table is written;
-//  - the lifecycle lock serialises loads, unloads and the marker check, so
-//    concurrent first calls load the backend once;
-//  - open sessions are counted (open_sessions.h), so that an unload never
-//    ends one.
+//  - the lifecycle lock serialises loads, unloads, the marker check and
+//    discovery's writes to the environment, so concurrent first calls load
+//    the backend once; the functions that need it ask for its hold;
+//  - the sessions lock guards the count of open sessions.
 // A child that the process forks while any thread holds them finds them
-// usable: the first hold taken in the process arranges that.
+// usable: the first hold of the table or lifecycle lock in the process
+// arranges that.
 #pragma once
-
-#include "loader/open_sessions.h"
 
 namespace kelmar {
 
-// Held while loading, unloading or checking the markers.
+// Held while loading, unloading, checking the markers or writing the
+// environment.
 class LifecycleHold {
  public:
   LifecycleHold();
@@ -61,6 +62,15 @@ class ExclusiveTableHold {
  private:
   explicit ExclusiveTableHold(bool held) : held_(held) {}
   bool held_;
+};
+
+// Held while the count of open sessions is read or changed.
+class SessionsHold {
+ public:
+  SessionsHold();
+  ~SessionsHold();
+  SessionsHold(const SessionsHold&) = delete;
+  SessionsHold& operator=(const SessionsHold&) = delete;
 };
 
 }  // namespace kelmar

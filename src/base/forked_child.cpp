@@ -1,4 +1,4 @@
-#include "loader/forked_child.h"
+#include "base/forked_child.h"
 
 #include <dlfcn.h>
 #include <link.h>
