@@ -12,7 +12,7 @@
 
 namespace kelmar {
 
-// Names and paths; environment entry texts and log lines.
+// Names and paths; longer texts, such as the dynamic loader's reasons.
 inline constexpr std::size_t kPathBytes = 1024;
 inline constexpr std::size_t kEntryBytes = 2048;
 
@@ -24,13 +24,6 @@ inline std::size_t CopyBounded(std::span<char> dst, std::string_view src) {
   std::memcpy(dst.data(), src.data(), n);
   dst[n] = '\0';
   return n;
-}
-
-// Appends src to the terminated text in dst, within the same bound.
-inline std::size_t AppendBounded(std::span<char> dst, std::string_view src) {
-  if (dst.empty()) return 0;
-  const std::size_t used = strnlen(dst.data(), dst.size() - 1);
-  return used + CopyBounded(dst.subspan(used), src);
 }
 
 // snprintf into dst; the result is cut at dst.size()-1 characters.
