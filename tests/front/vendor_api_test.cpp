@@ -13,8 +13,8 @@
 #include "backends/test_backend_paths.h"
 #include "discovery/registry_root.h"
 #include "front/session_prep.h"
-#include "log/switch_files.h"
 #include "kelmar/backend.h"
+#include "log/switch_files.h"
 #include "testbed/db2_session.h"
 
 namespace {

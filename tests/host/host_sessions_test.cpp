@@ -20,16 +20,15 @@ HostCommand Command(const Names& args) { return ParseCommandLine(args).command; 
 // The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
 // other byte zero; refusals with their reason; only a real date and time names an image.
 TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
-  // In the record's order, each at its place there.
-  const std::pair<const char*, std::string> fields[] = {
+  const std::pair<const char*, std::string> fields_in_record_order[] = {
       {"instanceName", "12345678"}, {"version", "v"}, {"build", "b"}, {"vendorId", std::string(23, 'i')},
       {"vmName", "Instance002"}, {"jmToken", std::string(63, 't')}, {"serverId", std::string(127, 's')},
       {"dbInstanceName", std::string(38, 'd')}};
   // The last value given counts, without the tail of a longer earlier one.
   Names args = {"--library=l", "query-logs", "--record=vmName=" + std::string(17, 'x')};
   std::string expected(344, '\0');
-  for (std::size_t i = 0; i < std::size(fields); ++i) {
-    const auto& [name, value] = fields[i];
+  for (std::size_t i = 0; i < std::size(fields_in_record_order); ++i) {
+    const auto& [name, value] = fields_in_record_order[i];
     args.insert(args.end(), {"--record", std::string(name) + "=" + value});
     expected.replace(kelmar::kVendorOptionsFields[i].offset, value.size(), value);
   }
