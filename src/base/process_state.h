@@ -67,8 +67,9 @@ struct ProcessState {
   pthread_once_t registry_root_settling = PTHREAD_ONCE_INIT;
   PathText resolved_registry_root{};
 
-  // Set by kelmar-check before it runs any of the library's code, and never
-  // cleared; relaxed is enough.
+  // No trace lines from this process (trace_log.h): set by kelmar-check
+  // before it runs any of the library's code, never cleared, so relaxed
+  // loads and stores are enough.
   std::atomic<bool> trace_switched_off{false};
 };
 
