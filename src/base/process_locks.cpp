@@ -14,10 +14,12 @@ namespace {
 constinit ProcessState& state = process_state;
 
 std::uintptr_t SharedHoldsOfThisThread() {
+  if (!state.shared_table_holds_created) return 0;
   return reinterpret_cast<std::uintptr_t>(pthread_getspecific(state.shared_table_holds));
 }
 
 void CountSharedHolds(std::uintptr_t holds) {
+  if (!state.shared_table_holds_created) return;
   pthread_setspecific(state.shared_table_holds, reinterpret_cast<void*>(holds));
 }
 
@@ -48,7 +50,8 @@ void ResetLocksInForkedChild() {
 // Without the count of shared holds a child could not tell its own: then no
 // reset at all.
 void HandleForks() {
-  if (pthread_key_create(&state.shared_table_holds, nullptr) == 0) RunInEveryForkedChild(ResetLocksInForkedChild);
+  state.shared_table_holds_created = pthread_key_create(&state.shared_table_holds, nullptr) == 0;
+  if (state.shared_table_holds_created) RunInEveryForkedChild(ResetLocksInForkedChild);
 }
 
 void HandleForksFromNowOn() { pthread_once(&state.fork_handling, HandleForks); }

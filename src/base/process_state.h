@@ -33,8 +33,11 @@ struct ProcessState {
   // written (process_locks.h).
   pthread_rwlock_t backend_table_lock = PTHREAD_RWLOCK_INITIALIZER;
   // Per thread, the number of shared holds it has on the table (a backend may
-  // call back in from inside a call). Created with the fork handling.
+  // call back in from inside a call). Created with the fork handling; until
+  // then, or when it cannot be created, the key is no key of ours and must
+  // not be used: another component of the process may own its number.
   pthread_key_t shared_table_holds{};
+  bool shared_table_holds_created = false;
 
   // Serialises loads, unloads, the marker check and discovery's writes to the
   // environment and to vorlan_vm.

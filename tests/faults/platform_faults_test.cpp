@@ -1,5 +1,6 @@
-// DB2 sessions while malloc, strdup, putenv, chdir, opendir, readdir or dlclose fail: the trace lines and
-// results of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
+// DB2 sessions while malloc, strdup, putenv, chdir, opendir, readdir, dlclose or pthread_key_create fail: the
+// trace lines and results of each, and the next session recovers. (A full file system under the trace: the trace
+// log's tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "backends/backend_probe.h"
 #include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
+#include "base/process_locks.h"
 #include "faults/wrapped_calls.h"
 #include "log/switch_files.h"
 
@@ -118,6 +120,27 @@ TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
     tb::WriteFile(kelmar::kUnloadMarker, "");
     EXPECT_EQ(tb::EndSession(second), 0);
     EXPECT_TRUE(tb::TableEmpty());
+  });
+}
+
+// A process whose thread keys are used up: the library counts no shared holds, and its sessions work without
+// touching the value another component keeps under key 0, which the library's key would be had it been created.
+TEST(PlatformFaults, ThreadKeysUsedUpLeaveOtherComponentsKeysAlone) {
+  constexpr pthread_key_t kLowestKey = 0;
+  tb::InSession(tb::kComplete, [&](const std::string&) {
+    pthread_key_t own = kLowestKey;
+    ASSERT_EQ(pthread_key_create(&own, nullptr), 0);  // key 0 is in use now, if it was not before
+    int others_value = 0;
+    ASSERT_EQ(pthread_setspecific(kLowestKey, &others_value), 0);
+    tb::Db2Session session;
+    Striking(Call::kPthreadKeyCreate, 0, EAGAIN, [&] { ExpectStarted(session); });
+    {
+      // As around every call into the backend.
+      const kelmar::SharedTableHold inside_a_call = kelmar::SharedTableHold::Take();
+      EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
+    }
+    EXPECT_EQ(tb::EndSession(session), 0);
+    EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
   });
 }
 

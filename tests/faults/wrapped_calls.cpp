@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <array>
 #include <atomic>
@@ -45,6 +46,7 @@ int __real_chdir(const char* path);
 DIR* __real_opendir(const char* path);
 struct dirent64* __real_readdir64(DIR* listing);
 int __real_dlclose(void* handle);
+int __real_pthread_key_create(pthread_key_t* key, void (*destructor)(void*));
 
 void* __wrap_malloc(std::size_t size) { return Strikes(Call::kMalloc) ? nullptr : __real_malloc(size); }
 char* __wrap_strdup(const char* text) { return Strikes(Call::kStrdup) ? nullptr : __real_strdup(text); }
@@ -52,6 +54,10 @@ int __wrap_putenv(char* entry) { return !Strikes(Call::kPutenv) ? __real_putenv(
 int __wrap_chdir(const char* path) { return Strikes(Call::kChdir) ? -1 : __real_chdir(path); }
 DIR* __wrap_opendir(const char* path) { return Strikes(Call::kOpendir) ? nullptr : __real_opendir(path); }
 dirent64* __wrap_readdir64(DIR* listing) { return Strikes(Call::kReaddir64) ? nullptr : __real_readdir64(listing); }
+int __wrap_pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
+  if (Strikes(Call::kPthreadKeyCreate)) return errno;
+  return __real_pthread_key_create(key, destructor);
+}
 // A failed dlclose leaves a reason for dlerror, as a real failure does.
 int __wrap_dlclose(void* handle) {
   if (!Strikes(Call::kDlclose)) return __real_dlclose(handle);
