@@ -10,7 +10,7 @@
 #include "check/elf_dynamic.h"
 #include "check/library_file.h"
 #include "check/report_output.h"
-#include "host_test_support.h"
+#include "testbed/testbed.h"
 #include "kelmar/backend.h"
 #include "version_note.h"
 
@@ -18,7 +18,6 @@ namespace {
 
 using namespace kelmar::check;
 using namespace kelmar::testbed;
-using namespace kelmar::testing;
 namespace tb = kelmar::test_backend;
 
 const std::string kBase = "/tmp/vorlan/Base";

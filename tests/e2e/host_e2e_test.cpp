@@ -7,12 +7,11 @@
 #include <functional>
 #include <thread>
 
-#include "host_test_support.h"
+#include "testbed/testbed.h"
 
 namespace {
 
 using namespace kelmar::testbed;
-using namespace kelmar::testing;
 
 constexpr const char* kStore = "/tmp/home1/store";
 constexpr const char* kTimestamp = "20261205141541";

@@ -34,7 +34,7 @@ void Striking(Call call, int pass, int error, Body body) {
 
 // A session reached the backend exactly as DB2 called sqluvint.
 void ExpectStarted(tb::Db2Session& session) {
-  EXPECT_EQ(tb::StartSession(session), 0);
+  EXPECT_EQ(session.Start(), 0);
   const tb::Call init{tb::kInit, 0, {&session.in, &session.out, &session.rc}};
   EXPECT_EQ(std::ranges::count(tb::ReceivedCalls(), init), 1);
 }
@@ -64,7 +64,7 @@ TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan
       unsetenv("VORLAN_INST");
       const auto descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
       tb::Db2Session session;
-      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { EXPECT_EQ(tb::StartSession(session), -1); });
+      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { EXPECT_EQ(session.Start(), -1); });
       EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
       EXPECT_TRUE(tb::TableEmpty());
       for (auto [tag, steps] : {std::pair{"GetVorlanBaseDir", c.base_dir}, {"get_first_vorlan_instname", c.scan}}) {
@@ -86,7 +86,7 @@ TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
       Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
       // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
       tb::WriteFile(kelmar::kUnloadMarker, "");
-      EXPECT_EQ(tb::EndSession(first), 0);
+      EXPECT_EQ(first.End(), 0);
       tb::ClearTrace();
       ExpectStarted(second);
       EXPECT_EQ(tb::TimesLogged(B("path for .properties is: /tmp/home")), 1u) << "discovery ran";
@@ -108,7 +108,7 @@ TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
     void* const handle = sqluv_handle;
     tb::WriteFile(kelmar::kUnloadMarker, "");
     tb::ClearTrace();
-    Striking(Call::kDlclose, 0, 0, [&] { EXPECT_EQ(tb::EndSession(first), 0); });
+    Striking(Call::kDlclose, 0, 0, [&] { EXPECT_EQ(first.End(), 0); });
     EXPECT_EQ(tb::LinesTagged("unInitializeFptrs()"),
               (Lines{u + "-----------Entered--------", u + "sqluv_handle is:" + tb::Shown(handle),
                      u + "dlclose() returned failure, non-zero return code: -1, reason:\"" + wrapped::kDlcloseFailure +
@@ -118,7 +118,7 @@ TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
     ASSERT_EQ(unlink(kelmar::kUnloadMarker), 0);
     ExpectStarted(second);
     tb::WriteFile(kelmar::kUnloadMarker, "");
-    EXPECT_EQ(tb::EndSession(second), 0);
+    EXPECT_EQ(second.End(), 0);
     EXPECT_TRUE(tb::TableEmpty());
   });
 }
@@ -139,7 +139,7 @@ TEST(PlatformFaults, ThreadKeysUsedUpLeaveOtherComponentsKeysAlone) {
       const kelmar::SharedTableHold inside_a_call = kelmar::SharedTableHold::Take();
       EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
     }
-    EXPECT_EQ(tb::EndSession(session), 0);
+    EXPECT_EQ(session.End(), 0);
     EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
   });
 }

@@ -1,58 +1,59 @@
-// DB2 sessions on threads of one process: one load, calls side by side, an unload waiting for calls and sessions,
-// a child forked at any moment.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <latch>
 #include <thread>
 
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
 #include "base/process_locks.h"
 #include "log/switch_files.h"
-#include "testbed/db2_session.h"
+#include "testbed/testbed.h"
 
 namespace {
 
 namespace tb = kelmar::test_backend;
 using namespace kelmar::testbed;
 
-std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::function<sqlint32(Db2Session&)>& call) {
-  std::vector<sqlint32> results(sessions.size(), -2);
+constexpr int kSessions = 6;
+const std::vector<sqlint32> kAllOk(kSessions, SQLUV_OK);
+
+std::vector<sqlint32> OnThreads(std::vector<Db2Session>& sessions, const std::function<sqlint32(Db2Session&)>& step) {
+  std::vector<sqlint32> results(sessions.size());
   std::vector<std::jthread> threads;
-  for (std::size_t i = 0; i < sessions.size(); ++i) threads.emplace_back([&, i] { results[i] = call(sessions[i]); });
+  for (std::size_t index = 0; index < sessions.size(); ++index) {
+    threads.emplace_back([&, index] { results[index] = step(sessions[index]); });
+  }
   threads.clear();
   return results;
 }
+sqlint32 PutNothing(Db2Session& session) { return sqluvput(session.out.pVendorCB, nullptr, &session.rc); }
 
 TEST(Concurrency, SessionsLoadOnceCallSideBySideAndTheUnloadMarkerWaitsForCallsAndSessions) {
   InSession(tb::kComplete, [](const std::string&) {
-    std::vector<Db2Session> sessions(6);
-    EXPECT_EQ(OnThreads(sessions, StartSession), std::vector<sqlint32>(6, 0));
+    std::vector<Db2Session> sessions(kSessions);
+    EXPECT_EQ(OnThreads(sessions, &Db2Session::Start), kAllOk);
     EXPECT_EQ(TimesLogged("initializeFptrs(): GetVorlanBaseDir succeeded."), 1u);
     // Every put is inside the backend at once: none waits for another.
     tb::Hold(tb::kPut);
-    std::jthread release([] {
-      EXPECT_TRUE(tb::AwaitWaiting(tb::kPut, 6));
+    const std::jthread releaser([] {
+      EXPECT_TRUE(tb::AwaitWaiting(tb::kPut, kSessions));
       tb::Release(tb::kPut);
     });
-    const auto put = [](Db2Session& s) { return sqluvput(s.out.pVendorCB, nullptr, &s.rc); };
-    EXPECT_EQ(OnThreads(sessions, put), std::vector<sqlint32>(6, 0));
-    EXPECT_EQ(OnThreads(sessions, EndSession), std::vector<sqlint32>(6, 0));
+    EXPECT_EQ(OnThreads(sessions, PutNothing), kAllOk);
+    EXPECT_EQ(OnThreads(sessions, [](Db2Session& session) { return session.End(); }), kAllOk);
     // Under the unload marker, a delete inside the backend: a session that starts must not unload under it.
     WriteFile(kelmar::kUnloadMarker, "");
-    Db2Session deleting('M'), last;
+    Db2Session deleting(Db2Session::kDelete);
     tb::Hold(tb::kDel);
-    std::jthread inside([&] { EXPECT_EQ(sqluvdel(&deleting.in, &deleting.out, &deleting.rc), 0); });
+    std::jthread inside([&] { EXPECT_EQ(deleting.Delete(), SQLUV_OK); });
     ASSERT_TRUE(tb::AwaitWaiting(tb::kDel, 1));
-    ClearTrace();
-    EXPECT_EQ(StartSession(last), 0);
+    Db2Session last;
+    EXPECT_EQ(last.Start(), SQLUV_OK);
     EXPECT_EQ(TimesLogged("sqluvint(): ------libXjKelmar.so is in use, not going to unload it --------"), 1u);
     tb::Release(tb::kDel);
     inside.join();
-    // Nobody inside, but a session is open: the marker waits for its end.
     EXPECT_NE(sqluv_handle, nullptr);
-    EXPECT_EQ(EndSession(last), 0);
+    EXPECT_EQ(last.End(), SQLUV_OK);
     EXPECT_EQ(sqluv_handle, nullptr);
   });
 }
@@ -60,63 +61,63 @@ TEST(Concurrency, SessionsLoadOnceCallSideBySideAndTheUnloadMarkerWaitsForCallsA
 constexpr unsigned kChildSeconds = 20;
 extern "C" [[gnu::weak]] void __tsan_init();  // defined under ThreadSanitizer only
 
-// How a thread holds the library's locks: as a load, an unload or a call does, inside the backend.
 enum class Holding { kLoad, kUnload, kCall };
 
-void HoldWhile(Holding holding, const std::function<void()>& inside) {
+bool ForkHolding(Holding holding, bool (*fork)()) {
   if (holding == Holding::kCall) {
     const kelmar::SharedTableHold table = kelmar::SharedTableHold::Take();
-    return inside();
+    return fork();
   }
   const kelmar::LifecycleHold lifecycle;
-  if (holding == Holding::kLoad) return inside();
+  if (holding == Holding::kLoad) return fork();
   const kelmar::ExclusiveTableHold table = kelmar::ExclusiveTableHold::Wait(lifecycle);
-  inside();
+  return fork();
 }
 
-// A whole session, ending in an unload, in a forked child: the exit status tells whether every call worked.
 [[noreturn]] void SessionInChild() {
   alarm(kChildSeconds);
-  Db2Session s;
-  _exit(StartSession(s) == 0 && EndSession(s) == 0 ? 0 : 1);
+  Db2Session session;
+  const bool worked = session.Start() == SQLUV_OK && session.End() == SQLUV_OK;
+  _exit(worked ? EXIT_SUCCESS : EXIT_FAILURE);
 }
 
-// A child forked while another thread holds the library's locks (inside the backend's initialiser, finaliser or an
-// entry point), or while the forking thread holds them itself, runs its session: it never waits for a thread it lacks.
+bool ForkHere() { return fork() == 0; }
+
+// The child is a thread that held nothing, with the holds of a thread it lacks; it runs its session at once.
+bool ForkOnAnotherThread() {
+  std::jthread([] {
+    if (fork() == 0) SessionInChild();
+  }).join();
+  return false;
+}
+
+// A child forked while any thread holds the library's locks runs its session: it never waits for a thread it lacks.
 TEST(Concurrency, AChildForkedAtAnyMomentRunsItsSession) {
-  struct Row { const char* name; Holding holding; bool forker_holds; };
+  struct Row {
+    const char* name;
+    Holding holding;
+    bool (*fork)();  // true in the child
+  };
   const Row rows[] = {
-      {.name = "another thread loads", .holding = Holding::kLoad, .forker_holds = false},
-      {.name = "another thread unloads", .holding = Holding::kUnload, .forker_holds = false},
-      {.name = "another thread calls", .holding = Holding::kCall, .forker_holds = false},
-      {.name = "the initialiser forks", .holding = Holding::kLoad, .forker_holds = true},
-      {.name = "the finaliser forks", .holding = Holding::kUnload, .forker_holds = true},
-      {.name = "an entry point forks", .holding = Holding::kCall, .forker_holds = true},
+      {.name = "another thread loads", .holding = Holding::kLoad, .fork = ForkOnAnotherThread},
+      {.name = "another thread unloads", .holding = Holding::kUnload, .fork = ForkOnAnotherThread},
+      {.name = "another thread calls", .holding = Holding::kCall, .fork = ForkOnAnotherThread},
+      {.name = "the initialiser forks", .holding = Holding::kLoad, .fork = ForkHere},
+      {.name = "the finaliser forks", .holding = Holding::kUnload, .fork = ForkHere},
+      {.name = "an entry point forks", .holding = Holding::kCall, .fork = ForkHere},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     // ThreadSanitizer would count the forking thread's own table hold, taken again on the fresh lock, twice.
-    if (__tsan_init != nullptr && row.forker_holds && row.holding != Holding::kLoad) continue;
+    if (__tsan_init != nullptr && row.fork == ForkHere && row.holding != Holding::kLoad) continue;
     InSession(tb::kComplete, [&](const std::string&) {
       alarm(2 * kChildSeconds);
       WriteFile(kelmar::kUnloadMarker, "");
       EXPECT_EQ(sqluvput(nullptr, nullptr, nullptr), -1);  // refused, the table held shared for a moment
-      bool in_child = false;
-      const auto fork_here = [&] { in_child = fork() == 0; };
-      if (row.forker_holds) {
-        HoldWhile(row.holding, fork_here);
-      } else {
-        std::latch held(1), released(1);
-        std::jthread holder([&] { HoldWhile(row.holding, [&] { held.count_down(); released.wait(); }); });
-        held.wait();
-        fork_here();
-        if (in_child) SessionInChild();
-        released.count_down();
-      }
-      if (in_child) SessionInChild();
+      if (ForkHolding(row.holding, row.fork)) SessionInChild();
       int status = 0;
       ASSERT_GT(wait(&status), 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's status: " << status;
+      EXPECT_EQ(status, EXIT_SUCCESS) << "the child's wait status";
     });
   }
 }

@@ -99,7 +99,7 @@ TEST_P(HostileTmp, NoCallBlocksOrWritesElsewhereAndOnlyOwnMarkersCount) {
       const uid_t self = SelfUid();
       if (self != geteuid() && (setresgid(self, self, self) != 0 || setresuid(self, self, self) != 0)) _exit(3);
       Db2Session session;
-      _exit(StartSession(session) != 0 || EndSession(session) != 0 ? 2 : sqluv_handle == nullptr ? 1 : 0);
+      _exit(session.Start() != 0 || session.End() != 0 ? 2 : sqluv_handle == nullptr ? 1 : 0);
     }
     int status = 0;
     waitpid(child, &status, 0);

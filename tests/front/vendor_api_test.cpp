@@ -112,7 +112,7 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     EXPECT_EQ(TraceLines().size(), 3u) << "the version query logs nothing";
 
     ClearTrace();
-    ASSERT_EQ(StartSession(session), 0);
+    ASSERT_EQ(session.Start(), 0);
     // The first sqluvint loads, after the marker check; discovery's own lines are its tests' business.
     EXPECT_EQ(TraceLines().at(5), "initializeFptrs(): " + kEntered);
     Lines lines = TraceLines();
@@ -193,7 +193,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       const Lines expected = c.arrange();
       Db2Session session;
       session.info.action = nullptr;
-      EXPECT_EQ(StartSession(session), -1);
+      EXPECT_EQ(session.Start(), -1);
       EXPECT_EQ(LoaderLines(), expected);
       EXPECT_TRUE(tb::TableEmpty());
       EXPECT_EQ(dlopen((std::string(kHome) + "/Base/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
@@ -208,7 +208,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       EXPECT_EQ(TimesLogged("initializeFptrs(): " + kEntered), 3u);
       const std::string base = InstallBackend(tb::kComplete);
       ClearTrace();
-      EXPECT_EQ(StartSession(session), 0);
+      EXPECT_EQ(session.Start(), 0);
       EXPECT_EQ(LoaderLines(), LoadFrom(base, false, {"-----------Leaving, returning 1--------"}, c.shown));
     });
   }
@@ -217,23 +217,23 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
 TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenTheUnloadMarkerUnloads) {
   InSession(tb::kComplete, [](const std::string& base) {
     Db2Session first('R'), second('R'), third('R');
-    ASSERT_EQ(StartSession(first), 0);
-    ASSERT_EQ(EndSession(first), 0);
+    ASSERT_EQ(first.Start(), 0);
+    ASSERT_EQ(first.End(), 0);
     WriteFile(kelmar::kUnloadMarker, "");
     void* const handle = sqluv_handle;
     for (const bool start : {true, false}) {  // a check by sqluvint, then one by sqluvend
       WriteFile(kelmar::kKeepLoadedMarker, "");
       ClearTrace();
-      EXPECT_EQ(start ? StartSession(second) : EndSession(second), 0);
+      EXPECT_EQ(start ? second.Start() : second.End(), 0);
       EXPECT_EQ(TimesLogged((start ? "sqluvint(): " : "sqluvend(): ") + kKeepLoaded), 1u);
       EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
       EXPECT_EQ(sqluv_handle, handle) << "spared";
     }
     // Unspared, sqluvint unloads before it loads afresh, and sqluvend unloads.
     ClearTrace();
-    EXPECT_EQ(StartSession(third), 0);
+    EXPECT_EQ(third.Start(), 0);
     EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), 1u);
-    EXPECT_EQ(EndSession(third), 0);
+    EXPECT_EQ(third.End(), 0);
     EXPECT_EQ(dlopen((base + "/libXjKelmar.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "still mapped";
   });
 }

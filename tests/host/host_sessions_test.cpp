@@ -6,13 +6,14 @@
 #include <mutex>
 
 #include "host/operations.h"
-#include "host_test_support.h"
+#include "testbed/testbed.h"
 #include "kelmar/vendor_options_record.h"
 
 namespace {
 
+using namespace kelmar::testbed;
+
 using namespace kelmar::host;
-using namespace kelmar::testing;
 using kelmar::testbed::RunIsolated;
 
 HostCommand Command(const Names& args) { return ParseCommandLine(args).command; }  // a refused one fails the case

@@ -9,14 +9,12 @@
 #include "backends/backend_probe.h"
 #include "backends/test_backend_paths.h"
 #include "log/switch_files.h"
-#include "host_test_support.h"
-#include "testbed/db2_session.h"
+#include "testbed/testbed.h"
 
 namespace {
 
 namespace tb = kelmar::test_backend;
 using namespace kelmar::testbed;
-using namespace kelmar::testing;
 
 const std::string kLibrary = std::string(kHome) + "/Base/libXjKelmar.so";
 const std::string kProperties = std::string(kRegistryRoot) + "/Vorlan/" + kInstance + "/Base/.properties";
@@ -26,7 +24,7 @@ void Replace(const std::string& path, const char* target = nullptr) {
   ASSERT_EQ(unlink(path.c_str()), 0);
   ASSERT_EQ(target != nullptr ? symlink(target, path.c_str()) : mkfifo(path.c_str(), 0755), 0) << path;
 }
-sqlint32 End(Db2Session& s, sqlint32 action) { return sqluvend(action, &s, &s.out, &s.rc); }
+constexpr sqlint32 kNoSuchAction = 7;  // an end that is neither a commit nor an abort
 
 void InstallUnloading(const char* backend) {
   alarm(30);
@@ -53,7 +51,7 @@ TEST(DamagedFiles, FailTheLoadWithTheirReason) {
       InstallUnloading(KELMAR_SAMPLE_BACKEND);
       d.arrange();
       Db2Session session;
-      EXPECT_EQ(StartSession(session), -1);
+      EXPECT_EQ(session.Start(), -1);
       const std::string line = d.in_properties ? "GetVorlanBaseDir: Could not open file " + kProperties
                                                : "initializeFptrs(): dlopen failed when loading \"" + kLibrary +
                                                      "\", error = \"" + d.reason;
@@ -69,9 +67,9 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
   RunIsolated([] {
     InstallUnloading(tb::kReentrant);
     Db2Session s;
-    EXPECT_EQ(StartSession(s), 0);
-    EXPECT_EQ(EndSession(s), 0);
-    EXPECT_EQ(StartSession(s), 0);  // the thread that unloaded loads again
+    EXPECT_EQ(s.Start(), 0);
+    EXPECT_EQ(s.End(), 0);
+    EXPECT_EQ(s.Start(), 0);  // the thread that unloaded loads again
     EXPECT_STREQ(getenv("KELMAR_REENTRY"), " load:-1,11,-1 unload:-1,11,-1 load:-1,11,-1");
     EXPECT_EQ(TimesLogged("sqluvdel(): Called by libXjKelmar.so during its own load or unload."), 3u);
   });
@@ -81,14 +79,14 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
 TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
   // The backend's answer to the ends during the event, and the event.
   const std::pair<sqlint32, std::function<void(Db2Session&)>> events[] = {
-      {SQLUV_INV_ACTION, [](Db2Session& second) { End(second, 7); }},
-      {SQLUV_COMMIT_FAILED, [](Db2Session& second) { End(second, SQLUV_COMMIT); }},  // DB2 aborts next
-      {SQLUV_OK, [](Db2Session&) { Db2Session stray; End(stray, SQLUV_COMMIT); }},
+      {SQLUV_INV_ACTION, [](Db2Session& second) { second.End(kNoSuchAction); }},
+      {SQLUV_COMMIT_FAILED, [](Db2Session& second) { second.End(SQLUV_COMMIT); }},  // DB2 aborts next
+      {SQLUV_OK, [](Db2Session&) { Db2Session stray; stray.End(SQLUV_COMMIT); }},
       {SQLUV_OK, [](Db2Session&) {
          Db2Session failed;
          tb::SetResult(tb::kInit, SQLUV_INIT_FAILED);
-         EXPECT_EQ(StartSession(failed), SQLUV_INIT_FAILED);
-         EXPECT_EQ(End(failed, SQLUV_ABORT), SQLUV_OK);
+         EXPECT_EQ(failed.Start(), SQLUV_INIT_FAILED);
+         EXPECT_EQ(failed.End(SQLUV_ABORT), SQLUV_OK);
        }},
   };
   for (const auto& e : events) {
@@ -97,14 +95,14 @@ TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
       Db2Session first, second;
       first.out.pVendorCB = &first;  // as the backend hands them back
       second.out.pVendorCB = &second;
-      ASSERT_EQ(StartSession(first), 0);
-      ASSERT_EQ(StartSession(second), 0);
+      ASSERT_EQ(first.Start(), 0);
+      ASSERT_EQ(second.Start(), 0);
       tb::SetResult(tb::kEnd, e.first);
       e.second(second);
       tb::SetResult(tb::kEnd, SQLUV_OK);
-      EXPECT_EQ(End(first, SQLUV_COMMIT), SQLUV_OK);
+      EXPECT_EQ(first.End(SQLUV_COMMIT), SQLUV_OK);
       EXPECT_EQ(TimesLogged("sqluvend(): ------libXjKelmar.so is in use, not going to unload it --------"), 2u);
-      EXPECT_EQ(End(second, SQLUV_ABORT), SQLUV_OK);
+      EXPECT_EQ(second.End(SQLUV_ABORT), SQLUV_OK);
       EXPECT_TRUE(tb::TableEmpty());
     });
   }
@@ -117,9 +115,9 @@ TEST(UnrulyBackend, AnUntrackedSessionKeepsTheBackendLoaded) {
     std::vector<Db2Session> sessions(1025);
     for (Db2Session& s : sessions) {
       s.out.pVendorCB = &s;
-      ASSERT_EQ(StartSession(s), 0);
+      ASSERT_EQ(s.Start(), 0);
     }
-    for (Db2Session& s : sessions) EXPECT_EQ(End(s, SQLUV_COMMIT), SQLUV_OK);
+    for (Db2Session& s : sessions) EXPECT_EQ(s.End(SQLUV_COMMIT), SQLUV_OK);
     EXPECT_NE(sqluv_handle, nullptr);
   });
 }
@@ -139,11 +137,11 @@ TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
       EXPECT_NE(check.find("note: XJREG is relative (\"reg\")"), std::string::npos);
       EXPECT_EQ(check.find("note: the backend cannot be reloaded") != std::string::npos, c.stays_mapped) << check;
       Db2Session s;
-      StartSession(s);
-      EndSession(s);
+      s.Start();
+      s.End();
       WriteFile(kLibrary + ".new", ReadFile(c.replacement), 0755);
       ASSERT_EQ(std::rename((kLibrary + ".new").c_str(), kLibrary.c_str()), 0);
-      StartSession(s);
+      s.Start();
       EXPECT_NE(tb::LoadedBackend(), nullptr);
       EXPECT_EQ(TimesLogged("sqluvint(): -----------XJREG= [/tmp/reg]"), 2u);
       EXPECT_EQ(TimesLogged("unInitializeFptrs(): \"" + kLibrary +

@@ -1,10 +1,9 @@
 // What an operator installs: the packages that cpack makes, and manuals naming exactly the options of the tools' --help.
-#include "host_test_support.h"
+#include "testbed/testbed.h"
 
 namespace {
 
 using namespace kelmar::testbed;
-using namespace kelmar::testing;
 
 TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
   // Every "-x" or "--name" that starts a word of --help ($0) and of the manual ($1, where roff writes a minus as \-).

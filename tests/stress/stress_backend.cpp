@@ -28,10 +28,10 @@ void Record(char event) {
   if (write(fd, &event, 1) != 1 || close(fd) != 0) std::abort();
 }
 
-[[gnu::constructor]] void Loaded() { Record('l'); }
+[[gnu::constructor]] void Loaded() { Record(kelmar::stress::kLoadEvent); }
 [[gnu::destructor]] void Unloaded() {
   if (open_sessions.load() != 0 || calls_inside.load() != 0) std::abort();
-  Record('u');
+  Record(kelmar::stress::kUnloadEvent);
 }
 
 }  // namespace

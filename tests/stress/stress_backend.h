@@ -7,5 +7,8 @@
 
 namespace kelmar::stress {
 inline constexpr sqlint32 kEndResultBase = 4000;
-inline constexpr const char* kEventsFile = "/tmp/stress-backend-events";  // 'l' per load, 'u' per unload
+// One character per event, appended as it happens.
+inline constexpr const char* kEventsFile = "/tmp/stress-backend-events";
+inline constexpr char kLoadEvent = 'l';
+inline constexpr char kUnloadEvent = 'u';
 }  // namespace kelmar::stress

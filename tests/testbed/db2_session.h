@@ -1,8 +1,6 @@
 // Driving the exported functions as DB2 would, inside RunIsolated: DB2's records, the installation, the trace.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,19 +21,40 @@ inline constexpr const char* kRegistryRoot = "/tmp/reg";
 inline constexpr const char* kInstance = "Instance001";
 inline constexpr const char* kHome = "/tmp/home";
 
-// The records DB2 fills before sqluvint or sqluvdel: no options, so the instance comes from VORLAN_INST.
-struct Db2Session {
-  explicit Db2Session(char action_letter = 'W') : action{action_letter, '\0'} {
-    info.action = action;
+// The records DB2 fills before sqluvint or sqluvdel: no options, so the instance comes from VORLAN_INST. A session
+// that Start opened and nobody ended is aborted when it goes out of scope, as DB2 does after a failure.
+class Db2Session {
+ public:
+  static constexpr char kDelete = 'D';  // DB2's action for a delete
+  explicit Db2Session(char action_letter = 'W') : action_{action_letter, '\0'} {
+    info.action = action_;
     in.DB2_session = &info;
   }
   Db2Session(const Db2Session&) = delete;
   Db2Session& operator=(const Db2Session&) = delete;
-  char action[2];
+  ~Db2Session() {
+    if (open_) End(SQLUV_ABORT);
+  }
+
+  sqlint32 Start() {
+    const sqlint32 result = sqluvint(&in, &out, &rc);
+    open_ = result == SQLUV_OK;
+    return result;
+  }
+  sqlint32 End(sqlint32 how = SQLUV_COMMIT) {
+    open_ = false;
+    return sqluvend(how, out.pVendorCB, &out, &rc);
+  }
+  sqlint32 Delete() { return sqluvdel(&in, &out, &rc); }
+
   DB2_info info{};
   Init_input in{};
   Init_output out{};
   Return_code rc{};
+
+ private:
+  char action_[2];
+  bool open_ = false;
 };
 
 // Installs `backend` (copied as libXjKelmar.so; empty: an empty file) as Instance001 of /tmp/reg with its home
@@ -56,8 +75,6 @@ inline void InSession(const std::string& backend, const std::function<void(const
   });
 }
 
-inline sqlint32 StartSession(Db2Session& s) { return sqluvint(&s.in, &s.out, &s.rc); }
-inline sqlint32 EndSession(Db2Session& s) { return sqluvend(SQLUV_COMMIT, s.out.pVendorCB, &s.out, &s.rc); }
 
 // The trace lines written under `tag` ("sqluvint()", ...), tag included.
 inline Lines LinesTagged(const std::string& tag) {

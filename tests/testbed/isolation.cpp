@@ -160,7 +160,7 @@ void RunIsolated(const std::function<void()>& body) {
   if (WIFSIGNALED(status)) {
     ADD_FAILURE() << "isolated case died of signal " << WTERMSIG(status) << " (" << strsignal(WTERMSIG(status)) << ")";
   } else {
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "isolated case failed; its messages are above";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "isolated case failed (its messages are above)";
   }
 }
 
