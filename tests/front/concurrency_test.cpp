@@ -43,7 +43,7 @@ TEST(Concurrency, SessionsLoadOnceCallSideBySideAndTheUnloadMarkerWaitsForCallsA
     EXPECT_EQ(OnThreads(sessions, [](Db2Session& session) { return session.End(); }), kAllOk);
     // Under the unload marker, a delete inside the backend: a session that starts must not unload under it.
     WriteFile(kelmar::kUnloadMarker, "");
-    Db2Session deleting(Db2Session::kDelete);
+    Db2Session deleting(Db2Session::kDeleteImages);
     tb::Hold(tb::kDel);
     std::jthread inside([&] { EXPECT_EQ(deleting.Delete(), SQLUV_OK); });
     ASSERT_TRUE(tb::AwaitWaiting(tb::kDel, 1));

@@ -25,7 +25,7 @@ inline constexpr const char* kHome = "/tmp/home";
 // that Start opened and nobody ended is aborted when it goes out of scope, as DB2 does after a failure.
 class Db2Session {
  public:
-  static constexpr char kDelete = 'D';  // DB2's action for a delete
+  static constexpr char kDeleteImages = 'M';  // DB2's action when it deletes backup images
   explicit Db2Session(char action_letter = 'W') : action_{action_letter, '\0'} {
     info.action = action_;
     in.DB2_session = &info;
@@ -74,7 +74,6 @@ inline void InSession(const std::string& backend, const std::function<void(const
     body(InstallBackend(backend));
   });
 }
-
 
 // The trace lines written under `tag` ("sqluvint()", ...), tag included.
 inline Lines LinesTagged(const std::string& tag) {
