@@ -13,7 +13,7 @@
 
 #include "host/vendor_library.h"
 #include "log/switch_files.h"
-#include "testbed/registry_tree.h"
+#include "testbed/installation.h"
 #include "testbed/trace_reader.h"
 
 namespace {
@@ -56,10 +56,9 @@ void* Open(const VendorCalls& calls) {
 // Installed once per process, in the private /tmp the benchmarks run in.
 const Sessions& OpenSessions() {
   static const Sessions sessions = [] {
-    const kelmar::testbed::RegistryTree tree("/tmp/registry");
-    const std::string base = tree.Install("Instance001", "/tmp/vorlan", KELMAR_NULL_BACKEND);
-    tree.Export();
-    setenv("VORLAN_INST", "Instance001", 1);
+    kelmar::testbed::Installation installation("/tmp/registry");
+    installation.Instance("Instance001").Home("/tmp/vorlan").Backend(KELMAR_NULL_BACKEND).Selected();
+    const std::string base = installation.BaseDir();
     Sessions opened;
     opened.forwarded = Load(KELMAR_SHARED_LIBRARY, false);
     opened.direct = Load(base + "/libXjKelmar.so", true);

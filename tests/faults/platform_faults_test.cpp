@@ -1,147 +1,254 @@
-// DB2 sessions while malloc, strdup, putenv, chdir, opendir, readdir, dlclose or pthread_key_create fail: the
-// trace lines and results of each, and the next session recovers. (A full file system under the trace: the trace
-// log's tests.)
+// DB2 sessions while the platform's calls fail under the library, or its files are damaged: the results and trace
+// lines of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
+#include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "backends/backend_probe.h"
-#include "backends/session_fixture.h"
 #include "backends/test_backend_paths.h"
 #include "base/process_locks.h"
-#include "faults/wrapped_calls.h"
+#include "discovery/environment.h"
 #include "log/switch_files.h"
+#include "testbed/testbed.h"
 
 namespace {
 
+// The platform calls that fail on request: this executable is linked with -Wl,--wrap for each of them.
+enum Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kDlclose, kKeyCreate, kPread, kFdopen, kCount };
+constexpr int kShortRead = 0;      // as pread's error: it reads one byte less than asked
+constexpr int kClaimsSuccess = 0;  // as putenv's: it answers 0 without touching the environment
+constexpr int kAnyError = 0;       // for dlclose, which leaves kDlcloseFailure's reason for dlerror
+constexpr const char* kDlcloseFailure = "/nonexistent/kelmar-dlclose-fault.so";
+
+// Atomics: a fault is armed and read on whatever thread the case uses. A negative pass count: struck or disarmed.
+struct Fault { std::atomic<int> pass{-1}, error{0}; };
+std::array<Fault, kCount> faults;
+
+bool Strikes(Call call) {
+  Fault& fault = faults[call];
+  if (fault.pass.load() < 0 || fault.pass.fetch_sub(1) > 0) return false;
+  errno = fault.error.load();
+  return true;
+}
+
 namespace tb = kelmar::test_backend;
-namespace wrapped = kelmar::wrapped_calls;
-using tb::Lines;
-using wrapped::Call;
+using namespace kelmar::testbed;
 
-std::string B(const std::string& message) { return "GetVorlanBaseDir: " + message; }
-std::string F(const std::string& message) { return "get_first_vorlan_instname: " + message; }
+const TraceTag kBaseDir("GetVorlanBaseDir");
+const TraceTag kLoader("initializeFptrs()");
+constexpr sqlint32 kLoadFailed = -1;
+constexpr int kFirstCall = 0;  // as the pass count: the fault strikes the first call
+constexpr unsigned kLongestCaseSeconds = 30;
+const std::string kLibrary = "/tmp/home/Base/libXjKelmar.so";
+const std::string kProperties = "/tmp/reg/Vorlan/Instance001/Base/.properties";
 
-// Runs `body` with `call` failing after `pass` calls with `error`; the fault must strike.
-template <typename Body>
-void Striking(Call call, int pass, int error, Body body) {
-  wrapped::FailAfter(call, pass, error);
-  body();
-  EXPECT_TRUE(wrapped::Disarm(call));
-}
-
-// A session reached the backend exactly as DB2 called sqluvint.
-void ExpectStarted(tb::Db2Session& session) {
-  EXPECT_EQ(session.Start(), 0);
-  const tb::Call init{tb::kInit, 0, {&session.in, &session.out, &session.rc}};
-  EXPECT_EQ(std::ranges::count(tb::ReceivedCalls(), init), 1);
-}
-
-TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan) {
-  // readdir fails where the listing would hand out the only instance; putenv's error 0 claims success, but the
-  // entry never arrives. The lines of each between its entry and exit lines.
-  const std::string set = "Setting the env: ", no_preferred = "Instance001 doesnt have DB2 qZt installed. "
-                                                               "prop_dirname=[/tmp/reg/Vorlan/Instance001/Db2Agent]";
-  const std::string fallback =
-      B("GetVorlanInstanceName failed, trying to get the name of the first vorlan instance name.");
-  const Lines found = {F(no_preferred), F("Got instance name:  Instance002")},
-              not_found = {fallback, B("get_first_vorlan_instname() failed as well, returning error.")};
-  const struct { Call call; int error; Lines base_dir, scan; } cases[] = {
-      {Call::kMalloc, ENOMEM, {fallback, B(set + "Instance002..."), B("malloc(24)failed.")}, found},
-      {Call::kPutenv, ENOMEM,
-       {fallback, B(set + "Instance002..."), B("putenv(VORLAN_INST=Instance002) failed with error: 12")}, found},
-      {Call::kPutenv, 0, {fallback, B(set + "Instance002..."), B(set + "VORLAN_INST=Instance002 succeeded"),
-                          B("Environment variable (VORLAN_INST) is not set")}, found},
-      {Call::kOpendir, EMFILE, not_found, {F("open(/tmp/reg/Vorlan) failed with errno: 24")}},
-      {Call::kReaddir64, EIO, not_found, {F(no_preferred)}},
+// After `pass` more calls of `call`, the next one fails with `error`; later calls pass through again.
+std::function<void()> Fail(Call call, int pass, int error) {
+  return [=] {
+    faults[call].error.store(error);
+    faults[call].pass.store(pass);
   };
-  for (const auto& c : cases) {
-    // Only the scan can find Instance002, listed on tmpfs after "." and "..".
-    tb::InSession(tb::kComplete, [&](const std::string&) {
+}
+// Disarms the armed call (one is armed at a time): whether none was left armed.
+bool AllStruck() {
+  return std::ranges::none_of(faults, [](Fault& fault) { return fault.pass.exchange(-1) >= 0; });
+}
+
+// Runs `body` with `call` failing after `pass` calls with `error`; the fault must strike. A hang ends the case.
+void Striking(Call call, int pass, int error, const std::function<void()>& body) {
+  alarm(kLongestCaseSeconds);
+  Fail(call, pass, error)();
+  body();
+  EXPECT_TRUE(AllStruck());
+}
+
+std::function<void()> CutTo(off_t bytes) {
+  return [bytes] { ASSERT_EQ(truncate(kLibrary.c_str(), bytes), 0); };
+}
+std::function<void()> Fifo(const std::string& path) {
+  return [=] {
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0755), 0) << path;
+  };
+}
+
+// A load meeting a failing call or a damaged file goes on or fails with its reason, leaving no descriptor open and
+// the value another component keeps under thread key 0 untouched: the library's key had it been created.
+TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsReason) {
+  constexpr int kAfterHeader = 1;  // the pass count: the file header's read passes
+  constexpr pthread_key_t kLowestKey = 0;
+  constexpr off_t kInFileHeader = 20, kInProgramHeaders = 100, kInFirstSegment = 4096;
+  constexpr std::size_t kProgramHeaderCountAt = 56, kFileHeaderBytes = 64;
+  // A file header alone: one read past the table would find the file's end.
+  const auto header_only = [] {
+    const std::string header = ReadFile(kLibrary).substr(0, kProgramHeaderCountAt);
+    WriteFile(kLibrary, header + std::string(kFileHeaderBytes - kProgramHeaderCountAt, '\0'), 0755);
+  };
+  const std::string cwd = std::filesystem::current_path();
+  const std::string loaded = kLoader("dlopen succeeded. Current dir: \"/tmp/home/Base\", loaded: \"" + kLibrary + "\"");
+  const std::string loaded_in_old = kLoader("dlopen succeeded. Current dir: \"" + cwd + "\", loaded: \"" + kLibrary);
+  const std::string refused = kLoader("dlopen failed when loading \"" + kLibrary + "\", error = \"");
+  const std::string from_dlopen = refused + kLibrary + ": ";
+  const std::string cut_short = refused + "file is cut short: ";
+  const std::string no_properties = kBaseDir("Could not open file " + kProperties);
+  struct Case { std::string name, line; std::function<void()> cause; sqlint32 result = kLoadFailed; };
+  const Case cases[] = {
+      {.name = "chdir fails", .line = loaded_in_old, .cause = Fail(kChdir, kFirstCall, EACCES), .result = SQLUV_OK},
+      {.name = "read interrupted", .line = loaded, .cause = Fail(kPread, kAfterHeader, EINTR), .result = SQLUV_OK},
+      {.name = "short read", .line = loaded, .cause = Fail(kPread, kAfterHeader, kShortRead), .result = SQLUV_OK},
+      {.name = "read fails", .line = refused + "program header 0 cannot be read\", pwd=\"/tmp/home/Base\"",
+       .cause = Fail(kPread, kAfterHeader, EIO)},
+      {.name = "fdopen fails", .line = no_properties, .cause = Fail(kFdopen, kFirstCall, EMFILE)},
+      {.name = "no thread key left", .line = loaded, .cause = Fail(kKeyCreate, kFirstCall, EAGAIN), .result = SQLUV_OK},
+      {.name = "shorter than its file header", .line = from_dlopen + "file too short", .cause = CutTo(kInFileHeader)},
+      {.name = "cut in program headers", .line = cut_short + "program headers", .cause = CutTo(kInProgramHeaders)},
+      {.name = "cut in a segment", .line = cut_short + "segment ", .cause = CutTo(kInFirstSegment)},
+      {.name = "no program header", .line = from_dlopen + "object file has no loadable segments", .cause = header_only},
+      {.name = "the backend is a FIFO", .line = refused + "not a regular file", .cause = Fifo(kLibrary)},
+      {.name = "the .properties is a FIFO", .line = no_properties, .cause = Fifo(kProperties)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InSession(tb::kComplete, [&](const std::string&) {
+      pthread_key_t own = kLowestKey;
+      ASSERT_EQ(pthread_key_create(&own, nullptr), 0);  // key 0 is in use now, if it was not before
+      // Given a value when it is ours; another's (the test framework's, the sanitizer's) is theirs to set.
+      int marker = 0;
+      if (own == kLowestKey) {
+        ASSERT_EQ(pthread_setspecific(own, &marker), 0);
+      }
+      const void* const others_value = pthread_getspecific(kLowestKey);
+      const std::size_t descriptors = Listing("/proc/self/fd").size();
+      Db2Session session;
+      alarm(kLongestCaseSeconds);
+      c.cause();
+      EXPECT_EQ(session.Start(), c.result);
+      EXPECT_TRUE(AllStruck());
+      EXPECT_TRUE(TraceHoldsLineStartingWith(c.line));
+      EXPECT_EQ(Listing("/proc/self/fd").size(), descriptors);
+      {
+        const kelmar::SharedTableHold inside_a_call = kelmar::SharedTableHold::Take();
+        EXPECT_EQ(pthread_getspecific(kLowestKey), others_value);
+      }
+      EXPECT_EQ(session.End(), c.result);  // the backend's answer, or the library's -1 without a backend
+      EXPECT_EQ(pthread_getspecific(kLowestKey), others_value);
+    });
+  }
+}
+
+// Only a scan of the registry finds Instance002. A load that cannot scan for it or export it fails; the next session
+// scans again, exports the name and loads.
+TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan) {
+  constexpr int kDotEntries = 2;  // tmpfs lists "." and ".." before the instance
+  const TraceTag scan("get_first_vorlan_instname");
+  struct Case { std::string name; Call call; int pass = kFirstCall; int error; std::string line; };
+  const Case cases[] = {
+      {.name = "no memory for the entry", .call = kMalloc, .error = ENOMEM, .line = kBaseDir("malloc(24)failed.")},
+      {.name = "putenv fails", .call = kPutenv, .error = ENOMEM,
+       .line = kBaseDir("putenv(VORLAN_INST=Instance002) failed with error: 12")},
+      {.name = "putenv claims success", .call = kPutenv, .error = kClaimsSuccess,
+       .line = kBaseDir("Environment variable (VORLAN_INST) is not set")},
+      {.name = "opendir fails", .call = kOpendir, .error = EMFILE,
+       .line = scan("open(/tmp/reg/Vorlan) failed with errno: 24")},
+      {.name = "readdir fails", .call = kReaddir64, .pass = kDotEntries, .error = EIO,
+       .line = kBaseDir("get_first_vorlan_instname() failed as well, returning error.")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InSession(tb::kComplete, [&](const std::string&) {
       std::filesystem::rename("/tmp/reg/Vorlan/Instance001", "/tmp/reg/Vorlan/Instance002");
       unsetenv("VORLAN_INST");
-      const auto descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-      tb::Db2Session session;
-      Striking(c.call, c.call == Call::kReaddir64 ? 2 : 0, c.error, [&] { EXPECT_EQ(session.Start(), -1); });
-      EXPECT_EQ(session.rc.return_code, SQLUV_INIT_FAILED);
-      EXPECT_TRUE(tb::TableEmpty());
-      for (auto [tag, steps] : {std::pair{"GetVorlanBaseDir", c.base_dir}, {"get_first_vorlan_instname", c.scan}}) {
-        steps.insert(steps.begin(), std::string(tag) + ": -----------Entered--------");
-        steps.push_back(std::string(tag) + ": -----------Leaving--------");
-        EXPECT_EQ(tb::LinesTagged(tag), steps);
-      }
-      EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), descriptors) << "closed";
-      ExpectStarted(session);  // the next session scans again, exports the name and loads
+      Db2Session session;
+      Striking(c.call, c.pass, c.error, [&] { EXPECT_EQ(session.Start(), kLoadFailed); });
+      EXPECT_TRUE(TraceHolds(c.line));
+      EXPECT_EQ(session.Start(), SQLUV_OK);
       EXPECT_STREQ(getenv("VORLAN_INST"), "Instance002");
     });
   }
 }
 
-TEST(PlatformFaults, VorlanVmThatCannotBeExportedIsNotTriedAgain) {
-  for (const Call call : {Call::kMalloc, Call::kStrdup, Call::kPutenv}) {
-    tb::InSession(tb::kComplete, [&](const std::string&) {
-      tb::Db2Session first, second;
-      Striking(call, 0, ENOMEM, [&] { ExpectStarted(first); });  // the backend loads all the same
-      // Unloaded at the end of the session; the next one runs discovery again, without another VORLAN_VM step.
-      tb::WriteFile(kelmar::kUnloadMarker, "");
-      EXPECT_EQ(first.End(), 0);
-      tb::ClearTrace();
-      ExpectStarted(second);
-      EXPECT_EQ(tb::TimesLogged(B("path for .properties is: /tmp/home")), 1u) << "discovery ran";
-      for (const std::string& line : tb::TraceLines()) EXPECT_EQ(line.find("VORLAN_VM"), std::string::npos) << line;
+// VORLAN_VM that cannot be set: the backend loads all the same (and later loads do not try again: the discovery
+// tests); SetEnv reports the failure.
+TEST(PlatformFaults, VorlanVmThatCannotBeExportedLeavesTheLoadGoingOn) {
+  constexpr int kSetEnvFailed = -1;
+  struct Case { std::string name; Call call; };
+  const Case cases[] = {{.name = "no memory for the entry", .call = kMalloc},
+                        {.name = "no memory for its copy", .call = kStrdup},
+                        {.name = "putenv fails", .call = kPutenv}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InSession(tb::kComplete, [&](const std::string&) {
+      Db2Session session;
+      Striking(c.call, kFirstCall, ENOMEM, [&] { EXPECT_EQ(session.Start(), SQLUV_OK); });
+      Striking(c.call, kFirstCall, ENOMEM, [&] { EXPECT_EQ(SetEnv("KELMAR_FAULT", "set"), kSetEnvFailed); });
+      EXPECT_EQ(getenv("KELMAR_FAULT"), nullptr);
     });
   }
 }
 
-// A session that loads while chdir fails: it loads in the old working directory. At its end a dlclose that fails
-// leaves the backend loaded and serving; the next unload works.
-TEST(PlatformFaults, ChdirAndDlcloseFailuresLeaveTheBackendWorking) {
-  const std::string u = "unInitializeFptrs(): ";
-  tb::InSession(tb::kComplete, [&](const std::string& base) {
-    const std::string before = std::filesystem::current_path();
-    tb::Db2Session first, second;
-    Striking(Call::kChdir, 0, EACCES, [&] { ExpectStarted(first); });
-    EXPECT_EQ(tb::TimesLogged("initializeFptrs(): dlopen succeeded. Current dir: \"" + before + "\", loaded: \"" +
-                              base + "/libXjKelmar.so\""), 1u);
-    void* const handle = sqluv_handle;
-    tb::WriteFile(kelmar::kUnloadMarker, "");
-    tb::ClearTrace();
-    Striking(Call::kDlclose, 0, 0, [&] { EXPECT_EQ(first.End(), 0); });
-    EXPECT_EQ(tb::LinesTagged("unInitializeFptrs()"),
-              (Lines{u + "-----------Entered--------", u + "sqluv_handle is:" + tb::Shown(handle),
-                     u + "dlclose() returned failure, non-zero return code: -1, reason:\"" + wrapped::kDlcloseFailure +
-                         ": cannot open shared object file: No such file or directory\"",
-                     u + "-----------Leaving, returning 1--------"}));
+// A dlclose that fails at the end of a session leaves the backend loaded and serving.
+TEST(PlatformFaults, DlcloseFailureLeavesTheBackendWorking) {
+  const std::string failure = "unInitializeFptrs(): dlclose() returned failure, non-zero return code: -1, reason:\"";
+  const std::string reason = ": cannot open shared object file: No such file or directory\"";
+  InSession(tb::kComplete, [&](const std::string&) {
+    Db2Session first, second;
+    EXPECT_EQ(first.Start(), SQLUV_OK);
+    WriteFile(kelmar::kUnloadMarker, "");
+    Striking(kDlclose, kFirstCall, kAnyError, [&] { EXPECT_EQ(first.End(), SQLUV_OK); });
+    EXPECT_TRUE(TraceHolds(failure + kDlcloseFailure + reason));
     EXPECT_FALSE(tb::TableEmpty());
-    ASSERT_EQ(unlink(kelmar::kUnloadMarker), 0);
-    ExpectStarted(second);
-    tb::WriteFile(kelmar::kUnloadMarker, "");
-    EXPECT_EQ(second.End(), 0);
-    EXPECT_TRUE(tb::TableEmpty());
-  });
-}
-
-// A process whose thread keys are used up: the library counts no shared holds, and its sessions work without
-// touching the value another component keeps under key 0, which the library's key would be had it been created.
-TEST(PlatformFaults, ThreadKeysUsedUpLeaveOtherComponentsKeysAlone) {
-  constexpr pthread_key_t kLowestKey = 0;
-  tb::InSession(tb::kComplete, [&](const std::string&) {
-    pthread_key_t own = kLowestKey;
-    ASSERT_EQ(pthread_key_create(&own, nullptr), 0);  // key 0 is in use now, if it was not before
-    int others_value = 0;
-    ASSERT_EQ(pthread_setspecific(kLowestKey, &others_value), 0);
-    tb::Db2Session session;
-    Striking(Call::kPthreadKeyCreate, 0, EAGAIN, [&] { ExpectStarted(session); });
-    {
-      // As around every call into the backend.
-      const kelmar::SharedTableHold inside_a_call = kelmar::SharedTableHold::Take();
-      EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
-    }
-    EXPECT_EQ(session.End(), 0);
-    EXPECT_EQ(pthread_getspecific(kLowestKey), &others_value);
+    EXPECT_EQ(second.Start(), SQLUV_OK);
   });
 }
 
 }  // namespace
+
+// The linker sends the library's calls of the wrapped functions here.
+extern "C" {
+void* __real_malloc(std::size_t size);
+char* __real_strdup(const char* text);
+int __real_putenv(char* entry);
+int __real_chdir(const char* path);
+DIR* __real_opendir(const char* path);
+dirent64* __real_readdir64(DIR* listing);
+int __real_dlclose(void* handle);
+int __real_pthread_key_create(pthread_key_t* key, void (*destructor)(void*));
+ssize_t __real_pread(int descriptor, void* into, std::size_t bytes, off_t offset);
+std::FILE* __real_fdopen(int descriptor, const char* mode);
+
+void* __wrap_malloc(std::size_t size) { return Strikes(kMalloc) ? nullptr : __real_malloc(size); }
+char* __wrap_strdup(const char* text) { return Strikes(kStrdup) ? nullptr : __real_strdup(text); }
+int __wrap_chdir(const char* path) { return Strikes(kChdir) ? -1 : __real_chdir(path); }
+DIR* __wrap_opendir(const char* path) { return Strikes(kOpendir) ? nullptr : __real_opendir(path); }
+dirent64* __wrap_readdir64(DIR* listing) { return Strikes(kReaddir64) ? nullptr : __real_readdir64(listing); }
+std::FILE* __wrap_fdopen(int fd, const char* mode) { return Strikes(kFdopen) ? nullptr : __real_fdopen(fd, mode); }
+int __wrap_pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
+  return Strikes(kKeyCreate) ? errno : __real_pthread_key_create(key, destructor);
+}
+int __wrap_putenv(char* entry) {
+  if (!Strikes(kPutenv)) return __real_putenv(entry);
+  return errno == kClaimsSuccess ? 0 : -1;
+}
+ssize_t __wrap_pread(int descriptor, void* into, std::size_t bytes, off_t offset) {
+  constexpr std::size_t kWithheld = 1;
+  if (!Strikes(kPread)) return __real_pread(descriptor, into, bytes, offset);
+  if (errno != kShortRead) return -1;
+  return __real_pread(descriptor, into, bytes - kWithheld, offset);
+}
+int __wrap_dlclose(void* handle) {
+  if (!Strikes(kDlclose)) return __real_dlclose(handle);
+  dlopen(kDlcloseFailure, RTLD_NOW);
+  return -1;
+}
+}

@@ -1,16 +1,15 @@
-// The trace formatter with any texts among the library's kinds of arguments, any process ID and any date
-// localtime_r can give: the line stays inside its buffer and is exactly its prefix, the message cut at 2046
-// characters, and the line feed; texts with control characters or backslashes show no control character before it.
+// The trace formatter with any texts, process ID and date, checked by what a reader of the trace relies on.
 #include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
-#include <string>
 
 #include "fuzz/fuzz_support.h"
 #include "log/trace_log.h"
 
 namespace {
+
+constexpr std::size_t kMessageChars = 2046;
 
 // The library's line; a write past its buffer, or a length other than the text's, is a finding.
 std::string Line(int pid, const std::tm& when, const char* tag, const char* format, ...) {
@@ -25,21 +24,9 @@ std::string Line(int pid, const std::tm& when, const char* tag, const char* form
   return std::string(line.data(), length);
 }
 
-bool HasControl(std::string_view text) {
-  return std::ranges::any_of(text, [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; });
-}
+std::string TwoDigits(long long value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
-// Compares that line with snprintf's, the tag put before the format and the message cut at 2046 characters.
-template <typename... Args>
-void CheckLine(bool plain, int pid, const std::tm& when, const char* tag, const char* format, Args... args) {
-  char prefix[128], message[2047];
-  std::snprintf(prefix, sizeof prefix, "LIBKELMAR-%d: %02d/%02d/%02d %02d:%02d:%02d ", pid, when.tm_mon + 1,
-                when.tm_mday, when.tm_year % 100, when.tm_hour, when.tm_min, when.tm_sec);
-  std::snprintf(message, sizeof message, (std::string(tag) + ": " + format).c_str(), args...);
-  const std::string line = Line(pid, when, tag, format, args...);
-  const std::string_view text = std::string_view(line).substr(0, line.find_last_not_of('\n') + 1);
-  if ((plain && line != std::string(prefix) + message + "\n") || HasControl(text)) std::abort();
-}
+bool IsControl(char character) { return (character >= 0 && character < 0x20) || character == 0x7f; }
 
 }  // namespace
 
@@ -48,32 +35,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::array<const char*, 4> kTags{"sqluvint()", "initializeFptrs()", "GetVorlanInstanceName",
                                              "get_first_vorlan_instname"};
   const char* tag = kTags[input.Byte() % kTags.size()];
-  const auto number = [&] {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value = value << 8 | input.Byte();
-    return static_cast<int>(value);
-  };
-  const int pid = number(), n = number();
-  std::tm when{};  // fields in the ranges localtime_r gives; any year it can represent
+  const int pid = input.Number();
+  const int number = input.Number();
+  const std::size_t counted = input.Byte();
+  std::tm when{};  // fields in the ranges localtime_r gives; any year from 1900 on
   when.tm_mon = input.Byte() % 12;
   when.tm_mday = 1 + input.Byte() % 31;
-  when.tm_year = number();
+  when.tm_year = input.Number() & 0x7fffffff;
   when.tm_hour = input.Byte() % 24;
   when.tm_min = input.Byte() % 60;
   when.tm_sec = input.Byte() % 61;
-  // Up to three texts, separated by NUL bytes, as the C strings they become.
-  const std::string rest(input.Rest());
-  const char* texts[3] = {rest.c_str(), "", ""};
-  for (int i = 1; i < 3; ++i) {
-    const char* after = texts[i - 1] + std::strlen(texts[i - 1]);
-    texts[i] = after < rest.c_str() + rest.size() ? after + 1 : after;
-  }
-  // The library's formats, joined: texts, a number, a pointer and a counted text among the arguments.
-  const auto escaped = [](const char* text) { return HasControl(text) || std::strchr(text, '\\') != nullptr; };
-  CheckLine(std::ranges::none_of(texts, escaped), pid, when, tag,
-            "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"stat(%s) failed, errno: %d inPtr: %p, %.*s\n",
-            texts[0], texts[1], texts[2], texts[0], n, static_cast<const void*>(texts[1]),
-            static_cast<int>(std::strlen(texts[1])), texts[1]);
-  SqluvErrorLog(tag, "...opType: %s", texts[0]);
+  // Three texts, separated by NUL bytes, as the C strings they become.
+  const std::string rest(input.bytes);
+  const std::string first = rest.c_str();
+  const std::string second = rest.substr(std::min(rest.size(), first.size() + 1)).c_str();
+  const std::string third = rest.substr(std::min(rest.size(), first.size() + second.size() + 2)).c_str();
+  const std::string some_of_second = second.substr(0, counted);
+  // The library's kinds of formats, joined: texts, a number, a pointer and a counted text.
+  const std::string line =
+      Line(pid, when, tag, "loading \"%s\", error = \"%s\", pwd=\"%s\" errno: %d %p, %.*s\n", first.c_str(),
+           second.c_str(), third.c_str(), number, nullptr, static_cast<int>(counted), second.c_str());
+  const std::string message = std::string(tag) + ": loading \"" + first + "\", error = \"" + second + "\", pwd=\"" +
+                              third + "\" errno: " + std::to_string(number) + " (nil), " + some_of_second + "\n";
+  SqluvErrorLog(tag, "...opType: %s", first.c_str());
+  const std::string date = TwoDigits(when.tm_mon + 1) + "/" + TwoDigits(when.tm_mday) + "/" +
+                           TwoDigits((1900LL + when.tm_year) % 100);
+  const std::string time_of_day = TwoDigits(when.tm_hour) + ":" + TwoDigits(when.tm_min) + ":" + TwoDigits(when.tm_sec);
+  const std::string prefix = "LIBKELMAR-" + std::to_string(pid) + ": " + date + " " + time_of_day + " ";
+  if (!line.starts_with(prefix) || !line.ends_with('\n')) std::abort();
+  const std::string_view shown = std::string_view(line).substr(prefix.size(), line.size() - prefix.size() - 1);
+  if (shown.size() > kMessageChars) std::abort();
+  // One line: no text of the message breaks it, but the line feed that ends the format when it fits.
+  const std::string_view text = shown.substr(0, shown.find_last_not_of('\n') + 1);
+  if (std::ranges::any_of(text, IsControl) || shown.size() > text.size() + 1) std::abort();
+  // Texts without a control character or backslash, which the trace shows escaped, appear as they are, cut at the bound.
+  const auto escaped = [](char character) { return IsControl(character) || character == '\\'; };
+  if (std::ranges::any_of(first + second + third, escaped)) return 0;
+  if (shown.size() < message.size() && shown.size() < kMessageChars) std::abort();
+  if (!message.starts_with(shown)) std::abort();
   return 0;
 }

@@ -1,152 +1,164 @@
-// kelmar-host's command line, and its restore sessions against a scripted vendor library: how a failure ends them
-// all and which answers it refuses.
+// kelmar-host's command line, and its restore sessions against a scripted vendor library: which answers it refuses.
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <mutex>
 
 #include "host/operations.h"
 #include "testbed/testbed.h"
-#include "kelmar/vendor_options_record.h"
 
 namespace {
 
 using namespace kelmar::testbed;
-
 using namespace kelmar::host;
-using kelmar::testbed::RunIsolated;
 
-HostCommand Command(const Names& args) { return ParseCommandLine(args).command; }  // a refused one fails the case
+constexpr std::size_t kRecordBytes = 344;
+constexpr std::size_t kLongestVmName = 17;
+constexpr std::size_t kOverDb2Limit = 65536;
 
 // The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
-// other byte zero; refusals with their reason; only a real date and time names an image.
-TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesItOrRefusesWithTheReason) {
-  const std::pair<const char*, std::string> fields_in_record_order[] = {
-      {"instanceName", "12345678"}, {"version", "v"}, {"build", "b"}, {"vendorId", std::string(23, 'i')},
-      {"vmName", "Instance002"}, {"jmToken", std::string(63, 't')}, {"serverId", std::string(127, 's')},
-      {"dbInstanceName", std::string(38, 'd')}};
-  // The last value given counts, without the tail of a longer earlier one.
-  Names args = {"--library=l", "query-logs", "--record=vmName=" + std::string(17, 'x')};
-  std::string expected(344, '\0');
-  for (std::size_t i = 0; i < std::size(fields_in_record_order); ++i) {
-    const auto& [name, value] = fields_in_record_order[i];
-    args.insert(args.end(), {"--record", std::string(name) + "=" + value});
-    expected.replace(kelmar::kVendorOptionsFields[i].offset, value.size(), value);
+// other byte zero. The last value given counts, without the tail of a longer earlier one.
+TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesIt) {
+  struct Field { const char* name; std::size_t offset; std::string value; };
+  const Field fields_in_record_order[] = {
+      {.name = "instanceName", .offset = 44, .value = "12345678"},
+      {.name = "version", .offset = 53, .value = "v"},
+      {.name = "build", .offset = 62, .value = "b"},
+      {.name = "vendorId", .offset = 71, .value = std::string(23, 'i')},
+      {.name = "vmName", .offset = 95, .value = "Instance002"},
+      {.name = "jmToken", .offset = 113, .value = std::string(63, 't')},
+      {.name = "serverId", .offset = 177, .value = std::string(127, 's')},
+      {.name = "dbInstanceName", .offset = 305, .value = std::string(38, 'd')},
+  };
+  Names args = {"--library=l", "query-logs", "--record=vmName=" + std::string(kLongestVmName, 'x')};
+  std::string expected(kRecordBytes, '\0');
+  for (const Field& field : fields_in_record_order) {
+    args.insert(args.end(), {"--record", std::string(field.name) + "=" + field.value});
+    expected.replace(field.offset, field.value.size(), field.value);
   }
-  const auto record = Command(args).options;
-  EXPECT_EQ(std::string(record.bytes.begin(), record.bytes.end()), expected);
-  EXPECT_EQ(record.size, 344u);
-  std::vector<std::pair<Names, std::string>> cases = {
-      {{"restore", "--output=o", "--timestamp", "20240229235959"}, ""},
-      {{"restore", "--output=o", "--timestamp", "20000229000000"}, ""},
-      {{"backup"}, "backup needs --input FILE"},
-      {{"restore", "--output", "o", "--timestamp", "2026"}, "restore needs a --timestamp of 14"},
-      {{"backup", "--input", "x", "--sessions", "257"}, "--sessions must be a number from 1"},
-      {{"query-logs", "--record", "vmName"}, "--record needs FIELD=VALUE"},
-      {{"query-logs", "--record", "colour=red"}, "unknown options record field \"colour\""},
-      {{"query-logs", "--record", "vmName=Instance0000000001"}, "field vmName must be at most 17 characters"},
-      {{"query-logs", "--options", std::string(65536, 'x')}, "longer than DB2's limit of 65535"},
+  const ParsedCommandLine parsed = ParseCommandLine(args);
+  const std::vector<char>& record = parsed.command.options.bytes;
+  EXPECT_EQ(std::string(record.begin(), record.end()), expected);
+  EXPECT_EQ(parsed.command.options.size, kRecordBytes);
+}
+
+// Refusals name their reason; only a real date and time names an image.
+TEST(CommandLine, RefusesWithTheReason) {
+  constexpr std::size_t kTraceChars = 100;  // of the command line, enough to tell the rows apart
+  struct Case { Names args; std::string refusal; };  // no refusal: the command runs
+  std::vector<Case> cases = {
+      {.args = {"restore", "--output=o", "--timestamp", "20240229235959"}, .refusal = ""},
+      {.args = {"restore", "--output=o", "--timestamp", "20000229000000"}, .refusal = ""},
+      {.args = {"backup"}, .refusal = "backup needs --input FILE"},
+      {.args = {"restore", "--output", "o", "--timestamp", "2026"}, .refusal = "restore needs a --timestamp of 14"},
+      {.args = {"backup", "--input", "x", "--sessions", "257"}, .refusal = "--sessions must be a number from 1"},
+      {.args = {"query-logs", "--record", "vmName"}, .refusal = "--record needs FIELD=VALUE"},
+      {.args = {"query-logs", "--record", "colour=red"}, .refusal = "unknown options record field \"colour\""},
+      {.args = {"query-logs", "--record", "vmName=Instance0000000001"}, .refusal = "field vmName must be at most 17"},
+      {.args = {"query-logs", "--options", std::string(kOverDb2Limit, 'x')}, .refusal = "DB2's limit of 65535"},
   };
   for (const char* timestamp : {"20261305141541", "20230229120000", "21000229120000", "20261131120000",
                                 "20261205240000", "20261205146000", "20261205141560", "00001205141541"}) {
-    cases.push_back({{"restore", "--output", "o", "--timestamp", timestamp}, "--timestamp must be up to 14 digits"});
+    cases.push_back({.args = {"restore", "--output", "o", "--timestamp", timestamp},
+                     .refusal = "--timestamp must be up to 14 digits"});
   }
-  for (auto [args, error] : cases) {
-    args.insert(args.begin(), {"--library", "l"});
-    const ParsedCommandLine parsed = ParseCommandLine(args);
-    EXPECT_EQ(parsed.outcome, error.empty() ? ParsedCommandLine::Outcome::kRun : ParsedCommandLine::Outcome::kError);
-    EXPECT_NE(parsed.error.find(error), std::string::npos) << error << " not in: " << parsed.error;
+  for (Case& row : cases) {
+    SCOPED_TRACE(::testing::PrintToString(row.args).substr(0, kTraceChars));
+    row.args.insert(row.args.begin(), {"--library", "l"});
+    const ParsedCommandLine parsed = ParseCommandLine(row.args);
+    using Outcome = ParsedCommandLine::Outcome;
+    EXPECT_EQ(parsed.outcome, row.refusal.empty() ? Outcome::kRun : Outcome::kError);
+    EXPECT_NE(parsed.error.find(row.refusal), std::string::npos) << parsed.error;
   }
 }
 
-// A vendor library scripted by each case; the handle is the session's sequence number. Part 4 of the image
-// answers `part_4`, with "disk gone" in its return code.
-struct Script {
-  std::mutex mutex;
-  Names calls;  // sqluvint and sqluvend
-  sqlint32 part_4 = SQLUV_OK;
-  std::function<sqlint32(int sequence, Data*, Return_code*)> get;
-} script;
+constexpr int kSessions = 3;
+constexpr int kPartAfterLast = 4;
+constexpr sqlint32 kSensible = -100;  // session 1's second sqluvget answers as the image has it
 
-int SequenceOf(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
-void Record(const std::string& call) { const std::lock_guard lock(script.mutex); script.calls.push_back(call); }
-
-const VendorCalls kScripted = {
-    [](Init_input* in, Init_output* out, Return_code* rc) {
-      const int sequence = std::atoi(in->DB2_session->sequence);
-      Record(std::string("sqluvint ") + in->DB2_session->action + " " + std::to_string(sequence));
-      out->pVendorCB = reinterpret_cast<void*>(std::intptr_t{sequence});
-      if (sequence != 4) return sqlint32{SQLUV_OK};
-      rc->return_code = script.part_4;
-      std::snprintf(rc->description, sizeof rc->description, "disk gone");
-      return script.part_4;
-    },
-    [](void* cb, Data* data, Return_code* rc) { return script.get(SequenceOf(cb), data, rc); },
-    nullptr,
-    [](sqlint32 action, void* cb, Init_output*, Return_code*) {
-      Record((action == SQLUV_COMMIT ? "sqluvend COMMIT " : "sqluvend ABORT ") + std::to_string(SequenceOf(cb)));
-      return sqlint32{SQLUV_OK};
-    },
-    nullptr,
-    [](void*, db2VendorQueryInfo*, Return_code*) { return sqlint32{SQLUV_NO_DATA}; },
+// The scripted vendor library's answer to session 1's second sqluvget, with the bytes it claims; its sqluvint for
+// part 4, with "disk gone" in its return code. Then how the sessions end (sorted) and the failure.
+struct Case {
+  const char* name;
+  sqlint32 answer, bytes = 0, part_4 = SQLUV_OBJ_NOT_FOUND;
+  Names ends;
+  std::string failure = "";
 };
 
-Names Sorted(Names names) { std::sort(names.begin(), names.end()); return names; }
+// The vendor library scripted by the case; the handle is the session's sequence number.
+std::mutex ends_mutex;
+Names session_ends;
+const Case* scripted = nullptr;
+int session_1_gets = 0;
+int SequenceOf(void* handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
 // Session k hands out part k of the image in buffers: 700 bytes, none, 1500 bytes.
-sqlint32 PartOfImage(int sequence, Data* data, Return_code*) {
-  static const std::string image = PatternBytes(2200, 5);
-  static std::size_t next[] = {0, 700, 700}, end[] = {700, 700, 2200};
-  std::size_t& at = next[sequence - 1];
-  const std::size_t n = std::min<std::size_t>(data->buff_size, end[sequence - 1] - at);
-  std::memcpy(data->dataptr, image.data() + at, n);
-  at += n;
-  data->actual_buff_size = static_cast<sqlint32>(n);
-  return n == 0 ? SQLUV_ENDOFMEDIA_NO_DATA : at < end[sequence - 1] ? SQLUV_OK : SQLUV_ENDOFMEDIA;
+constexpr std::size_t kPart1Bytes = 700;
+const std::string kImage = PatternBytes(2200, 5);
+std::string_view unsent[kSessions] = {std::string_view(kImage).substr(0, kPart1Bytes), "",
+                                      std::string_view(kImage).substr(kPart1Bytes)};
+sqlint32 PartOfImage(int sequence, Data* data) {
+  std::string_view& part = unsent[sequence - 1];
+  data->actual_buff_size = static_cast<sqlint32>(part.copy(static_cast<char*>(data->dataptr), data->buff_size));
+  part.remove_prefix(data->actual_buff_size);
+  if (data->actual_buff_size == 0) return SQLUV_ENDOFMEDIA_NO_DATA;
+  return part.empty() ? SQLUV_ENDOFMEDIA : SQLUV_OK;
 }
 
+const VendorCalls kScripted = {
+    .sqluvint = [](Init_input* in, Init_output* out, Return_code* rc) {
+      const int sequence = std::atoi(in->DB2_session->sequence);
+      out->pVendorCB = reinterpret_cast<void*>(std::intptr_t{sequence});
+      rc->return_code = sequence == kPartAfterLast ? scripted->part_4 : SQLUV_OK;
+      std::snprintf(rc->description, sizeof rc->description, "disk gone");  // read only on a failure
+      return rc->return_code;
+    },
+    .sqluvget = [](void* cb, Data* data, Return_code* rc) {
+      const int sequence = SequenceOf(cb);
+      if (sequence != 1 || ++session_1_gets != 2 || scripted->answer == kSensible) return PartOfImage(sequence, data);
+      data->actual_buff_size = scripted->bytes;
+      if (scripted->answer >= 0) rc->return_code = scripted->answer;  // -1 leaves the return code unset
+      return scripted->answer;
+    },
+    .sqluvend = [](sqlint32 action, void* cb, Init_output*, Return_code*) {
+      const std::lock_guard lock(ends_mutex);
+      session_ends.push_back((action == SQLUV_COMMIT ? "COMMIT " : "ABORT ") + std::to_string(SequenceOf(cb)));
+      return sqlint32{SQLUV_OK};
+    },
+};
+
 // Only a whole image is published: its parts joined in order, from sensible answers, with no part after the last.
+// The part after the last is asked for only once every session is committed, and ended if it opens.
 TEST(HostSessions, RestorePublishesOnlyAWholeImage) {
-  constexpr sqlint32 kSensible = -100;
-  // Session 1's second sqluvget answer and the bytes it claims; sqluvint's answer for part 4; the failure.
-  struct Case { sqlint32 second, bytes, part_4; std::string failure; };
+  const Names kCommitted = {"COMMIT 1", "COMMIT 2", "COMMIT 3"};
+  const Names kAborted = {"ABORT 1", "ABORT 2", "ABORT 3"};
+  const std::string kGet = "session 1: sqluvget returned ";
+  const std::string kOf = " bytes in a buffer of 500";
   const Case cases[] = {
-      {kSensible, 0, SQLUV_OBJ_NOT_FOUND, ""},
-      {SQLUV_OK, 0, 0, "session 1: sqluvget returned SQLUV_OK (0) with 0 bytes in a buffer of 500"},
-      {SQLUV_MORE_DATA, 501, 0, "session 1: sqluvget returned SQLUV_MORE_DATA (21) with 501 bytes in a buffer of 500"},
-      {SQLUV_ENDOFMEDIA, -1, 0, "session 1: sqluvget returned SQLUV_ENDOFMEDIA (23) with -1 bytes in a buffer of 500"},
-      {-1, 10, 0, "session 1: sqluvget returned -1, return code not set"},
-      {kSensible, 0, SQLUV_OK, "the image has more parts than this restore's 3 sessions (part 4 exists): restore "
-                               "it with as many sessions as its backup had"},
-      {kSensible, 0, SQLUV_IO_ERROR,
-       "asking for part 4 of the image: sqluvint returned SQLUV_IO_ERROR (25): \"disk gone\""},
+      {.name = "a whole image: no part 4", .answer = kSensible, .ends = kCommitted},
+      {.name = "OK without data", .answer = SQLUV_OK, .ends = kAborted, .failure = kGet + "SQLUV_OK (0) with 0" + kOf},
+      {.name = "more than the buffer", .answer = SQLUV_MORE_DATA, .bytes = 501, .ends = kAborted,
+       .failure = kGet + "SQLUV_MORE_DATA (21) with 501" + kOf},
+      {.name = "a failure without its return code", .answer = -1, .ends = kAborted,
+       .failure = kGet + "-1, return code not set"},
+      {.name = "part 4 exists: a restore on fewer sessions than its backup had", .answer = kSensible,
+       .part_4 = SQLUV_OK, .ends = {"ABORT 4", "COMMIT 1", "COMMIT 2", "COMMIT 3"},
+       .failure = "the image has more parts than this restore's 3 sessions (part 4 exists): restore it with as many "
+                  "sessions as its backup had"},
+      {.name = "part 4 cannot be asked for", .answer = kSensible, .part_4 = SQLUV_IO_ERROR, .ends = kCommitted,
+       .failure = "asking for part 4 of the image: sqluvint returned SQLUV_IO_ERROR (25): \"disk gone\""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.failure);
+  const Names restore = {"--library=l", "restore", "--output=/tmp/out/restored", "--buffer-size=500",
+                         "--timestamp=20261205141541", "--sessions", std::to_string(kSessions)};
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
     RunIsolated([&] {
-      script.part_4 = c.part_4;
-      script.get = [&, calls = 0](int sequence, Data* data, Return_code* rc) mutable {
-        if (sequence != 1 || calls++ == 0 || c.second == kSensible) return PartOfImage(sequence, data, rc);
-        data->actual_buff_size = c.bytes;
-        if (c.second >= 0) rc->return_code = c.second;
-        return c.second;
-      };
-      kelmar::testbed::MakeDirs("/tmp/out");
-      const OperationReport report = RunOperation(
-          kScripted, Command({"--library", "l", "restore", "--output", "/tmp/out/restored", "--sessions", "3",
-                              "--timestamp", "20261205141541", "--buffer-size", "500"}));
-      EXPECT_EQ(report.failure, c.failure);
-      EXPECT_EQ(Listing("/tmp/out"), c.failure.empty() ? Names{"restored"} : Names{}) << "no leftovers";
-      EXPECT_EQ(ReadFile("/tmp/out/restored") == PatternBytes(2200, 5), c.failure.empty());
-      // Part 4 is asked for only once every session is committed, and ended if it opens.
-      ASSERT_GE(script.calls.size(), 6u);
-      const std::string end = c.second == kSensible ? "sqluvend COMMIT " : "sqluvend ABORT ";
-      const Names ends(script.calls.begin() + 3, script.calls.begin() + 6);
-      EXPECT_EQ(Sorted(ends), (Names{end + "1", end + "2", end + "3"}));
-      Names after;
-      if (c.second == kSensible) after.push_back("sqluvint R 4");
-      if (c.second == kSensible && c.part_4 == SQLUV_OK) after.push_back("sqluvend ABORT 4");
-      EXPECT_EQ(Names(script.calls.begin() + 6, script.calls.end()), after);
+      scripted = &row;
+      MakeDirs("/tmp/out");
+      EXPECT_EQ(RunOperation(kScripted, ParseCommandLine(restore).command).failure, row.failure);
+      const bool whole = row.failure.empty();
+      EXPECT_EQ(Listing("/tmp/out"), whole ? Names{"restored"} : Names{}) << "no leftovers";
+      EXPECT_EQ(ReadFile("/tmp/out/restored") == kImage, whole) << "the image, whole, or nothing";
+      std::ranges::sort(session_ends);
+      EXPECT_EQ(session_ends, row.ends) << "every session ended, and ended alike";
     });
   }
 }

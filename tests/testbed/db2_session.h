@@ -1,31 +1,25 @@
-// Driving the exported functions as DB2 would, inside RunIsolated: DB2's records, the installation, the trace.
+// Driving the exported functions as DB2 would, inside RunIsolated: DB2's records for one session, which ends itself.
 #pragma once
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "kelmar/libkelmar.h"
+#include "testbed/installation.h"
 #include "testbed/isolation.h"
-#include "testbed/registry_tree.h"
 #include "testbed/trace_reader.h"
 
 namespace kelmar::testbed {
-
-using Lines = std::vector<std::string>;
-
-inline constexpr const char* kRegistryRoot = "/tmp/reg";
-inline constexpr const char* kInstance = "Instance001";
-inline constexpr const char* kHome = "/tmp/home";
 
 // The records DB2 fills before sqluvint or sqluvdel: no options, so the instance comes from VORLAN_INST. A session
 // that Start opened and nobody ended is aborted when it goes out of scope, as DB2 does after a failure.
 class Db2Session {
  public:
+  static constexpr char kRead = 'R';
   static constexpr char kDeleteImages = 'M';  // DB2's action when it deletes backup images
+
   explicit Db2Session(char action_letter = 'W') : action_{action_letter, '\0'} {
     info.action = action_;
     in.DB2_session = &info;
@@ -57,16 +51,6 @@ class Db2Session {
   bool open_ = false;
 };
 
-// Installs `backend` (copied as libXjKelmar.so; empty: an empty file) as Instance001 of /tmp/reg with its home
-// at `home`, points XJREG and VORLAN_INST there, unsets VORLAN_VM. Returns the base directory.
-inline std::string InstallBackend(const std::string& backend, const std::string& home = kHome) {
-  const RegistryTree tree(kRegistryRoot);
-  tree.Export();
-  setenv("VORLAN_INST", kInstance, 1);
-  unsetenv("VORLAN_VM");
-  return tree.Install(kInstance, home, backend);
-}
-
 // `body` in an isolated child, the trace on, `backend` installed; it gets the base directory.
 inline void InSession(const std::string& backend, const std::function<void(const std::string& base)>& body) {
   RunIsolated([&] {
@@ -75,17 +59,7 @@ inline void InSession(const std::string& backend, const std::function<void(const
   });
 }
 
-// The trace lines written under `tag` ("sqluvint()", ...), tag included.
-inline Lines LinesTagged(const std::string& tag) {
-  Lines lines = TraceLines();
-  std::erase_if(lines, [&](const std::string& line) { return !line.starts_with(tag + ": "); });
-  return lines;
-}
-
-inline std::size_t TimesLogged(const std::string& line) {
-  return static_cast<std::size_t>(std::ranges::count(TraceLines(), line));
-}
-
+// A pointer as the library's trace shows it ("%p").
 inline std::string Shown(const void* pointer) {
   char text[32];
   std::snprintf(text, sizeof text, "%p", pointer);

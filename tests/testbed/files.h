@@ -1,16 +1,22 @@
 // Files and directories as the cases make and read them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace kelmar::testbed {
 
 using Names = std::vector<std::string>;
+
+void MakeDirs(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 // Bytes that differ from place to place and from seed to seed.
 inline std::string PatternBytes(std::size_t size, unsigned seed) {
@@ -31,9 +37,21 @@ inline std::string ReadFile(const std::string& path) {
 inline Names Listing(const std::string& dir) {
   Names names;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    names.push_back(entry.path().filename());
+  }
   std::ranges::sort(names);
   return names;
+}
+
+// `text` cut at its newlines; a last line without one counts too.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace kelmar::testbed
