@@ -3,12 +3,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <functional>
-#include <span>
-
 #include "discovery/base_dir.h"
 #include "discovery/environment.h"
 #include "discovery/instance_name.h"
@@ -38,12 +32,6 @@ Lines operator+(Lines all, const Lines& more) {
   return all;
 }
 
-// A session's first call: XJREG names the registry, and the root settles for the process.
-void SettleRegistry() {
-  setenv("XJREG", kRegistryRoot, 1);
-  SettleRegistryRoot("sqluvint()");
-}
-
 void SetOrUnset(const char* variable, const char* value) { value ? setenv(variable, value, 1) : unsetenv(variable); }
 
 // What a call returns when it hands a text back and when it does not; whether the bytes after the text are zeros.
@@ -70,13 +58,13 @@ Text HandedBack(std::size_t capacity, Results results, const std::function<int(c
   return buffer.Text();
 }
 
-// DB2's options: `bytes` ending where an inaccessible page begins, so that a read past them crashes.
+// DB2's options: `bytes` ending where an inaccessible page begins, so that a read past them crashes; none if empty.
 Init_input GuardedOptions(std::string_view bytes, std::optional<unsigned short> size = std::nullopt) {
   static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   auto* base = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (bytes.size() > page || base == MAP_FAILED || mprotect(base + page, page, PROT_NONE) != 0) std::abort();
   Init_input in{};
-  in.options = std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size());
+  in.options = bytes.empty() ? nullptr : std::memcpy(base + page - bytes.size(), bytes.data(), bytes.size());
   in.size_options = size.value_or(static_cast<unsigned short>(bytes.size()));
   return in;
 }
@@ -113,23 +101,22 @@ TEST(InstanceName, OneSourceChosenByTheShapeOfTheOptions) {
     record.replace(field.offset, field.value.size(), field.value);
     lines.push_back(kNameLine(field.label + " is " + field.value));
   }
-  const std::string cut = "Key=1,XjInstanceName=abc,more";  // the name's bytes: 21 to 23
   struct Case {
     std::string name;
-    std::string text = "";  // no options when empty
+    std::string text = "";
     std::optional<unsigned short> size = std::nullopt;  // size_options; all of the text when none
     std::size_t room = kRoom;
     Text instance = std::nullopt;
   };
   const Case cases[] = {
       {.name = "a byte short of a record: a text", .text = record, .size = kRecordBytes - 1, .instance = "FromText"},
-      {.name = "no options", .instance = "FromEnv"},
+      {.name = "no options, whatever their size", .size = kRecordBytes, .instance = "FromEnv"},
       {.name = "options of size 0", .text = record, .size = 0, .instance = "FromEnv"},
       {.name = "no options, no room", .room = 0},
       {.name = "the key first", .text = "XjInstanceName=Inst2,K=1", .instance = "Inst2"},
       {.name = "no key: no name, whatever VORLAN_INST says", .text = "OtherKey=1"},
-      {.name = "the text ends at its terminator", .text = "A\0XjInstanceName=hidden"s},
-      {.name = "size_options cuts the name", .text = cut, .size = 23, .instance = "ab"},
+      {.name = "size_options cuts the name after 2 bytes", .text = "Key=1,XjInstanceName=abc,more", .size = 23,
+       .instance = "ab"},
   };
   RunIsolated([&] {
     setenv("VORLAN_INST", "FromEnv", 1);
@@ -137,25 +124,13 @@ TEST(InstanceName, OneSourceChosenByTheShapeOfTheOptions) {
       SCOPED_TRACE(row.name);
       EnableTrace();
       const Init_input in = GuardedOptions(row.text, row.size);
-      EXPECT_EQ(Resolve(row.text.empty() ? nullptr : &in, row.room), row.instance);
+      EXPECT_EQ(Resolve(&in, row.room), row.instance);
     }
     EnableTrace();
     const Init_input in = GuardedOptions(record);
     EXPECT_EQ(Resolve(&in), vm_name);
     EXPECT_TRUE(TraceIs(lines + Lines{kNameLine(kLeaving)}));
   });
-}
-
-// The path of an entry `name` in an empty registry's product directory.
-std::string ProductEntry(const std::string& name) {
-  const Installation empty_registry;
-  return kProduct + "/" + name;
-}
-
-void LinkedInstance() {
-  MakeDirs("/tmp/real");
-  WriteFile("/tmp/real/Db2Agent", "");
-  fs::create_symlink("/tmp/real", ProductEntry("Linked"));
 }
 
 enum class Root { kSettled, kUnsettled };
@@ -177,23 +152,23 @@ TEST(FirstInstance, OutcomesAndTheirLines) {
       {.name = "Instance001 wins without a scan", .instance = kInstance,
        .build = [] { Installation().Instance("A").Instance(kInstance).Instance("zz"); }},
       {.name = "a file, its name shown escaped", .lines = skipped + fed("not a dir : no\\ntes"),
-       .build = [] { WriteFile(ProductEntry("no\ntes"), ""); }},
+       .build = [] { WriteFile(kProduct + "/no\ntes", ""); }},
       {.name = "an instance without its agent", .lines = skipped + fed("stat(" + kProduct + no_agent),
        .build = [] { Installation().Instance("A", Agent::kAbsent); }},
       {.name = "a link to nothing", .lines = skipped + fed("stat(" + kProduct + "/Gone) failed, errno: 2"),
-       .build = [] { fs::create_symlink("/tmp/none", ProductEntry("Gone")); }},
-      {.name = "a linked instance, its agent a file", .instance = "Linked",
-       .lines = skipped + fed("Got instance name:  Linked"), .build = LinkedInstance},
+       .build = [] { fs::create_symlink("/tmp/none", kProduct + "/Gone"); }},
+      {.name = "a linked instance", .instance = "Linked", .lines = skipped + fed("Got instance name:  Linked"),
+       .build = [] { fs::create_symlink(Installation("/tmp/x").Instance("A").InstanceDir(), kProduct + "/Linked"); }},
       {.name = "an outside program's first call settles the root, shown escaped", .root = Root::kUnsettled,
        .instance = kInstance, .lines = {kScanLine("-----------XJREG= [/tmp/re\\ng]")},
-       .build = [] { Installation("/tmp/re\ng").Instance(kInstance); }},
+       .build = [] { Installation("/tmp/re\ng").Instance(kInstance).Exported(); }},
       {.name = "no room", .room = 0, .lines = fed("Invalid arguments ")},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
     RunIsolated([&] {
-      setenv("XJREG", "/tmp/re\ng", 1);  // seen only by a first call that settles the root
-      if (row.root == Root::kSettled) SettleRegistry();
+      Installation().Exported();
+      if (row.root == Root::kSettled) SettleRegistryRoot("sqluvint()");  // as a session's first call does
       row.build();
       EnableTrace();
       const auto scan = [&](char* name) { return get_first_vorlan_instname(name, row.room); };
@@ -208,7 +183,6 @@ constexpr const char* kPropertiesFile = "/tmp/props";
 TEST(PropertiesReaders, SameFileReadByTheBaseDirectoryAndByGetRegValue) {
   constexpr std::size_t kHomePiece = 1022;   // the characters of a piece the base directory's reader takes
   constexpr std::size_t kValuePiece = 1023;  // and get_reg_value's
-  const std::string key = "dVORLANHOME ";
   const std::string invalid = "-----------Leaving--- invalid arguments -----";
   struct Case {
     std::string name;
@@ -227,9 +201,8 @@ TEST(PropertiesReaders, SameFileReadByTheBaseDirectoryAndByGetRegValue) {
       {.name = "a key without value ends the reading", .content = "dVORLANHOME\ndVORLANHOME /opt/v\n", .value = ""},
       {.name = "a blank in the value", .content = "dVORLANHOME /my dir\n", .home = "/my", .value = "/my dir"},
       {.name = "a vertical tab after the key", .content = "dVORLANHOME\v/opt/v\n", .value = "/opt/v"},
-      {.name = "a home piece ends", .content = std::string(kHomePiece, 'x') + key + "/a\n", .home = "/a"},
-      {.name = "a value piece ends", .content = std::string(kValuePiece, 'x') + key + "/b\n", .value = "/b"},
-      {.name = "cut to the room", .content = "dVORLANHOME /opt/vorlan\n", .room = 5, .home = "/opt", .value = "/opt"},
+      {.name = "a home piece ends", .content = std::string(kHomePiece, 'x') + "dVORLANHOME /a\n", .home = "/a"},
+      {.name = "a value piece ends", .content = std::string(kValuePiece, 'x') + "dVORLANHOME /b\n", .value = "/b"},
       {.name = "room for the terminator only", .content = "dVORLANHOME /opt/v\n", .room = 1, .home = "", .value = ""},
       {.name = "no such file", .file = "/tmp/no", .exit = "-----------Leaving--- open(/tmp/no) failed -----"},
       {.name = "no key", .key = nullptr, .exit = invalid},
@@ -260,18 +233,13 @@ TEST(GetEnv, CopiesWhatFitsWithItsTerminator) {
     EXPECT_EQ(std::string(fits.data(), kFits), "value\0"s);
     EXPECT_EQ(GetEnv("KELMAR_T", nullptr, kRoom), 6) << "no buffer: the room needed";
     EXPECT_EQ(GetEnv(nullptr, fits.data(), kFits), -1);
+    EXPECT_EQ(GetEnv("KELMAR_UNSET", fits.data(), kFits), -1);
   });
 }
 
 // The base directory handed back, every byte after it zero; none on -1.
 Text BaseDir(const Init_input* in, std::size_t size = kRoom) {
   return HandedBack(size, kZeroFilled, [&](char* gpath) { return GetVorlanBaseDir(gpath, size, in); });
-}
-
-Lines VorlanVmLines() {
-  Lines about = TraceLines();
-  std::erase_if(about, [](const std::string& line) { return line.find("variable VORLAN_VM (") == std::string::npos; });
-  return about;
 }
 
 TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
@@ -299,8 +267,8 @@ TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
     RunIsolated([&] {
-      SettleRegistry();
-      Installation().Instance(row.first).Home("/tmp/h" + row.first).Backend("");
+      Installation().Instance(row.first).Home("/tmp/h" + row.first).Backend("").Exported();
+      SettleRegistryRoot("sqluvint()");
       Installation().Instance("Other").Home("/tmp/hOther").Backend("");
       SetOrUnset("VORLAN_VM", row.vm_before);
       setenv("VORLAN_INST", row.first.c_str(), 1);
@@ -309,13 +277,13 @@ TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
       setenv("VORLAN_INST", "Other", 1);
       EXPECT_EQ(BaseDir(nullptr), "/tmp/hOther/Base");
       EXPECT_TRUE(TraceHolds(kNameLine("VORLAN_INST is set to Other")));
-      EXPECT_EQ(VorlanVmLines(), row.vm_lines);
+      Lines vm_lines = TraceLines();
+      std::erase_if(vm_lines, [](const std::string& line) { return line.find(" VORLAN_VM (") == std::string::npos; });
+      EXPECT_EQ(vm_lines, row.vm_lines);
       EXPECT_STREQ(std::getenv("VORLAN_VM"), row.vm_after);
     });
   }
 }
-
-enum class VorlanVm { kExported, kUntouched };
 
 void InstallInst() { Installation().Instance("Inst").Home("/tmp/home").Backend(""); }
 
@@ -329,12 +297,12 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
   };
   struct Case {
     std::string name;
-    std::string options = "";          // DB2's options text; none when empty
+    std::string options = "";          // DB2's options text
     const char* vorlan_inst = "Inst";  // before and after: never written without a fallback to the scan
     std::size_t size = kRoom;
     Text gpath = std::nullopt;
     Lines last_lines = {};  // before Leaving
-    VorlanVm vorlan_vm = VorlanVm::kExported;
+    const char* vorlan_vm = "Inst";  // exported from the instance name, if at all
     std::function<void()> build = InstallInst;
   };
   const Case cases[] = {
@@ -352,22 +320,26 @@ TEST(BaseDir, FailuresAndTheCallersBuffer) {
       {.name = "a backend this process may not run",
        .last_lines = {kBaseLine("XJZqDb2QZT DB2 Library " + kBase + "/libXjKelmar.so not accessible")},
        .build = [] { Installation().Instance("Inst").Home("/tmp/home").Marker(kBase + "/libXjKelmar.so"); }},
-      {.name = "the name .", .vorlan_inst = ".", .last_lines = refused("."), .vorlan_vm = VorlanVm::kUntouched},
-      {.name = "the name ..", .vorlan_inst = "..", .last_lines = refused(".."), .vorlan_vm = VorlanVm::kUntouched},
-      {.name = "a slash", .vorlan_inst = "\x1b/", .last_lines = refused("\\x1b/"), .vorlan_vm = VorlanVm::kUntouched},
+      {.name = "an empty registry: neither named nor found by the scan", .vorlan_inst = nullptr,
+       .last_lines = {kBaseLine("get_first_vorlan_instname() failed as well, returning error.")},
+       .vorlan_vm = nullptr, .build = [] {}},
+      {.name = "the name .", .vorlan_inst = ".", .last_lines = refused("."), .vorlan_vm = nullptr},
+      {.name = "the name ..", .vorlan_inst = "..", .last_lines = refused(".."), .vorlan_vm = nullptr},
+      {.name = "a slash", .vorlan_inst = "\x1b/", .last_lines = refused("\\x1b/"), .vorlan_vm = nullptr},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
     RunIsolated([&] {
-      SettleRegistry();
+      Installation().Exported();
+      SettleRegistryRoot("sqluvint()");
       row.build();
       SetOrUnset("VORLAN_INST", row.vorlan_inst);
       EnableTrace();
       const Init_input in = GuardedOptions(row.options);
-      EXPECT_EQ(BaseDir(row.options.empty() ? nullptr : &in, row.size), row.gpath);
+      EXPECT_EQ(BaseDir(&in, row.size), row.gpath);
       EXPECT_TRUE(TraceEndsWith(row.last_lines + Lines{kBaseLine(kLeaving)}));
       EXPECT_STREQ(std::getenv("VORLAN_INST"), row.vorlan_inst);
-      EXPECT_EQ(std::getenv("VORLAN_VM") != nullptr, row.vorlan_vm == VorlanVm::kExported);
+      EXPECT_STREQ(std::getenv("VORLAN_VM"), row.vorlan_vm);
     });
   }
   RunIsolated([] {
