@@ -115,6 +115,7 @@ TEST(InstanceName, OneSourceChosenByTheShapeOfTheOptions) {
       {.name = "no options, no room", .room = 0},
       {.name = "the key first", .text = "XjInstanceName=Inst2,K=1", .instance = "Inst2"},
       {.name = "no key: no name, whatever VORLAN_INST says", .text = "OtherKey=1"},
+      {.name = "the text ends at its terminator", .text = "A\0XjInstanceName=hidden"s},
       {.name = "size_options cuts the name after 2 bytes", .text = "Key=1,XjInstanceName=abc,more", .size = 23,
        .instance = "ab"},
   };
@@ -267,11 +268,10 @@ TEST(BaseDir, TwoSuccessfulCallsSettleVorlanVmOnce) {
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
     RunIsolated([&] {
-      Installation().Instance(row.first).Home("/tmp/h" + row.first).Backend("").Exported();
-      SettleRegistryRoot("sqluvint()");
       Installation().Instance("Other").Home("/tmp/hOther").Backend("");
+      Installation().Instance(row.first).Home("/tmp/h" + row.first).Backend("").Selected();
+      SettleRegistryRoot("sqluvint()");
       SetOrUnset("VORLAN_VM", row.vm_before);
-      setenv("VORLAN_INST", row.first.c_str(), 1);
       EnableTrace();
       EXPECT_EQ(BaseDir(nullptr), "/tmp/h" + row.first + "/Base");
       setenv("VORLAN_INST", "Other", 1);
