@@ -40,6 +40,7 @@ struct Row {
   End end = End::kKeeps;
   const char* ignored = nullptr;  // another user's marker that the trace names as ignored
 };
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }  // stable test names, not the row's bytes
 
 const Row kRows[] = {
     {.name = "FifoAtTraceName", .nodes = {{kTrace, Kind::kFifo}}, .trace = Trace::kRefused},
