@@ -1,9 +1,12 @@
 // kelmar-host driving libkelmar.so, which forwards to the sample backend. What is stored comes back byte for byte or
 // not at all, nothing stored is replaced, and a failed run says why in one line and leaves nothing behind.
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
+#include <thread>
 
 #include "testbed/testbed.h"
 
@@ -17,6 +20,7 @@ constexpr int kSessions = 3;
 constexpr int kOneSession = 1;
 // kelmar-host's exit statuses: a failed operation, an input it cannot read, a library it cannot load.
 constexpr int kFailed = 1, kBadInput = 2, kCannotLoad = 3;
+constexpr int kSignalled = 128;  // plus the signal, as a shell reports a program a signal ended
 constexpr auto npos = std::string::npos;
 
 // Instance001 (found without options) and Instance002 of the sample backend, storing in /tmp/home1 and /tmp/home2.
@@ -27,10 +31,8 @@ Names operator+(Names args, const Names& more) {
 Names HostArgs(const Names& args) { return Names{KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY} + args; }
 ProgramRun Host(const Names& args) { return RunProgram(HostArgs(args)); }
 void InstallVorlan() {
-  Installation registry;
-  registry.Exported();
-  registry.Instance("Instance001").Home("/tmp/home1").Backend(KELMAR_SAMPLE_BACKEND);
-  registry.Instance("Instance002").Home("/tmp/home2").Backend(KELMAR_SAMPLE_BACKEND);
+  Installation().Exported().Instance("Instance001").Home("/tmp/home1").Backend(KELMAR_SAMPLE_BACKEND)
+      .Instance("Instance002").Home("/tmp/home2").Backend(KELMAR_SAMPLE_BACKEND);
 }
 void ExpectOk(const ProgramRun& run) { EXPECT_EQ(run.status, 0) << run.out << run.err; }
 
@@ -70,9 +72,8 @@ std::string ReadLoadStory() {
          std::to_string(unloads_while_open) + " while open, peak " + std::to_string(peak_open);
 }
 
-// Images through Instance002 (named by the options), all sessions of a run open at once; then three logs, one after
-// another as DB2's log archiving stores them. Without the unload marker a process loads the backend once; with it the
-// last session to end unloads, never while another is open. Relative paths are kelmar-host's working directory's.
+// Images through Instance002 (named by the options), then logs one session after another as DB2 archives them. With
+// the unload marker the last session to end unloads, never while another is open. Relative paths are kelmar-host's.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   constexpr std::size_t kBuffer = 65536;
   constexpr std::size_t kLogBytes = 20000;
@@ -83,8 +84,6 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   const Case cases[] = {
       {.name = "empty image, 2 sessions", .bytes = 0, .sessions = 2, .unload_marker = false,
        .backup = "loads 1, unloads 0, 0 while open, peak 2", .restore = "loads 1, unloads 0, 0 while open, peak 2"},
-      {.name = "a byte short of a buffer, 1 session", .bytes = kBuffer - 1, .sessions = 1, .unload_marker = true,
-       .backup = "loads 2, unloads 2, 0 while open, peak 1", .restore = "loads 2, unloads 1, 0 while open, peak 1"},
       {.name = "10 buffers and a byte, 4 sessions", .bytes = 10 * kBuffer + 1, .sessions = 4, .unload_marker = true,
        .backup = "loads 2, unloads 2, 0 while open, peak 4", .restore = "loads 2, unloads 1, 0 while open, peak 4"},
   };
@@ -138,6 +137,34 @@ std::string Part(int sequence) {
   return std::string(kStore) + "/image.db2inst1.SAMPLE.0.20261205141541." + std::to_string(sequence);
 }
 
+// Small buffers make a big image slow enough to catch with its data under way, in files kept hidden until whole.
+constexpr std::size_t kBigImage = 32 << 20;
+constexpr int kSmallBuffer = 512;
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+constexpr int kPolls = 500;
+bool HiddenDataIn(const std::string& dir) {
+  return std::ranges::any_of(Listing(dir), [&](const std::string& name) {
+    struct stat file {};
+    return name.starts_with('.') && stat((dir + "/" + name).c_str(), &file) == 0 && file.st_size > kSmallBuffer;
+  });
+}
+
+// kelmar-host, sent `signal` once data began to arrive in `dir`, ends with 128 plus the signal: the signal's own end.
+void ExpectEndedBy(int signal, const Names& args, const std::string& dir) {
+  Names host_args = HostArgs(args + Names{"--buffer-size", std::to_string(kSmallBuffer)});
+  std::vector<char*> argv(host_args.size() + 1);  // ends in a null pointer
+  std::ranges::transform(host_args, argv.begin(), [](std::string& arg) { return arg.data(); });
+  pid_t host = 0;
+  ASSERT_EQ(posix_spawn(&host, argv.front(), nullptr, nullptr, argv.data(), environ), 0);
+  for (int poll = 0; poll < kPolls && !HiddenDataIn(dir); ++poll) {
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  kill(host, signal);
+  int status = 0;
+  waitpid(host, &status, 0);
+  EXPECT_EQ(WIFSIGNALED(status) ? kSignalled + WTERMSIG(status) : WEXITSTATUS(status), kSignalled + signal);
+}
+
 const std::string kA = PatternBytes(40000, 1);  // A and B differ in every part
 const std::string kB = PatternBytes(30000, 2);
 
@@ -157,6 +184,26 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
          EXPECT_NE(Host({"query-images"}).out.find("total: 5 objects"), npos);
        }},
+      {.name = "same timestamp, at once: one stores, the other is refused", .run = [] {
+         ProgramRun other;
+         std::thread racing([&] { other = Host(Backup("/tmp/w/b")); });
+         const ProgramRun run = Host(Backup("/tmp/w/a"));
+         racing.join();
+         ASSERT_EQ(run.status + other.status, kFailed) << run.err << other.err;
+         const bool first_won = run.status == 0;
+         // "object already exists" at its first commit, or "already holds" once the other was done.
+         EXPECT_NE((first_won ? other : run).err.find(" already "), npos) << run.err << other.err;
+         ExpectOk(Host(Restore("/tmp/w/out")));
+         EXPECT_TRUE(ReadFile("/tmp/w/out") == (first_won ? kA : kB)) << "the winner's image, whole";
+       }},
+      {.name = "a restore stopped by SIGTERM, a backup by SIGINT, with their data under way", .run = [] {
+         WriteFile("/tmp/w/big", std::string(kBigImage, 'x'));
+         ExpectOk(Host(Backup("/tmp/w/big")));
+         ExpectEndedBy(SIGTERM, Restore("/tmp/w/out"), "/tmp/w");
+         ExpectEndedBy(SIGINT, {"backup", "--input", "/tmp/w/big"}, kStore);
+         EXPECT_EQ(Listing("/tmp/w"), (Names{"a", "b", "big"})) << "no restored image";
+         EXPECT_EQ(Listing(kStore).size(), std::size_t{kSessions}) << "only the first backup's parts";
+       }},
       {.name = "a part is damaged; then a commit fails in one session", .run = [] {
          constexpr int kDamaged = 2;
          constexpr std::size_t kPastItsHeader = 100;
@@ -173,12 +220,16 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          EXPECT_EQ(Listing(kStore), Names{"image.db2inst1.SAMPLE.0.20261205141541.3"});
          EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
        }},
-      {.name = "a store this user may not write: the backend names it", .run = [] {
+      {.name = "a store this user may not write, then may not list: the backend names it", .run = [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
          DropPrivileges();  // only the owner's bits count now
          ASSERT_EQ(chmod(kStore, S_IRUSR | S_IXUSR), 0);
          ExpectFailure({"backup", "--input", "/tmp/w/b"}, kFailed,
                        {"create a file in /tmp/home1/store: Permission denied", "IO_ERROR (25): \"store: Permission"});
+         ASSERT_EQ(chmod(kStore, S_IWUSR | S_IXUSR), 0);
+         ExpectFailure({"query-images"}, kFailed,
+                       {"cannot list /tmp/home1/store: Permission denied", "session 1: sqluvint returned SQLUV_IO"});
+         ASSERT_EQ(chmod(kStore, S_IRWXU), 0);  // for the look for hidden files below
        }},
       {.name = "refusals by the library, the backend (forwarded unchanged) and the tool", .run = [] {
          ExpectFailure({"backup", "--input", "/tmp/w/a", "--options", "XjInstanceName=Instance009"}, kFailed,
