@@ -107,12 +107,7 @@ TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsRe
   const std::string no_properties = kBaseDir("Could not open file " + kProperties);
   const std::string at_load = "result: FAILED at load (exit status 9): dlopen failed: ";
   const std::string at_properties = "result: FAILED at properties (exit status 5): cannot open " + kProperties + ": ";
-  struct Case {
-    std::string name, line;
-    std::function<void()> cause;
-    sqlint32 result = kLoadFailed;
-    std::string verdict = kSound;  // the start of kelmar-check's verdict
-  };
+  struct Case { std::string name, line, verdict = kSound; std::function<void()> cause; sqlint32 result = kLoadFailed; };
   const Case cases[] = {
       {.name = "chdir fails", .line = loaded_in_old, .cause = Fail(kChdir, kFirstCall, EACCES), .result = SQLUV_OK},
       {.name = "read interrupted", .line = loaded, .cause = Fail(kPread, kAfterHeader, EINTR), .result = SQLUV_OK},
@@ -122,19 +117,19 @@ TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsRe
       {.name = "fdopen fails", .line = no_properties, .cause = Fail(kFdopen, kFirstCall, EMFILE)},
       {.name = "no thread key left", .line = loaded, .cause = Fail(kKeyCreate, kFirstCall, EAGAIN), .result = SQLUV_OK},
       {.name = "shorter than its file header", .line = refused + kLibrary + ": file too short",
-       .cause = CutTo(kInFileHeader), .verdict = at_load + kLibrary + ": file too short"},
+       .verdict = at_load + kLibrary + ": file too short", .cause = CutTo(kInFileHeader)},
       {.name = "cut in program headers", .line = refused + "file is cut short: program headers end at ",
-       .cause = CutTo(kInProgramHeaders), .verdict = at_load + "file is cut short: program headers end at "},
-      {.name = "cut in a segment", .line = refused + "file is cut short: segment ", .cause = CutTo(kInFirstSegment),
-       .verdict = at_load + "file is cut short: segment "},
+       .verdict = at_load + "file is cut short: program headers end at ", .cause = CutTo(kInProgramHeaders)},
+      {.name = "cut in a segment", .line = refused + "file is cut short: segment ",
+       .verdict = at_load + "file is cut short: segment ", .cause = CutTo(kInFirstSegment)},
       {.name = "no program header", .line = refused + kLibrary + ": object file has no loadable segments",
-       .cause = header_only, .verdict = at_load + kLibrary + ": object file has no loadable segments"},
-      {.name = "the backend is a FIFO", .line = refused + "not a regular file", .cause = Replace(kLibrary),
-       .verdict = at_load + "not a regular file"},
-      {.name = "the .properties is a device", .line = no_properties, .cause = Replace(kProperties, "/dev/zero"),
-       .verdict = at_properties + "it is a device, not a regular file"},
-      {.name = "the .properties is a FIFO", .line = no_properties, .cause = Replace(kProperties),
-       .verdict = at_properties + "it is a FIFO, not a regular file"},
+       .verdict = at_load + kLibrary + ": object file has no loadable segments", .cause = header_only},
+      {.name = "the backend is a FIFO", .line = refused + "not a regular file",
+       .verdict = at_load + "not a regular file", .cause = Replace(kLibrary)},
+      {.name = "the .properties is a device", .line = no_properties,
+       .verdict = at_properties + "it is a device, not a regular file", .cause = Replace(kProperties, "/dev/zero")},
+      {.name = "the .properties is a FIFO", .line = no_properties,
+       .verdict = at_properties + "it is a FIFO, not a regular file", .cause = Replace(kProperties)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
