@@ -27,9 +27,9 @@ namespace {
 
 // The platform calls that fail on request: this executable is linked with -Wl,--wrap for each of them.
 enum Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kDlclose, kKeyCreate, kPread, kFdopen, kCount };
-constexpr int kShortRead = 0;      // as pread's error: it reads one byte less than asked
-constexpr int kClaimsSuccess = 0;  // as putenv's: it answers 0 without touching the environment
-constexpr int kAnyError = 0;       // for dlclose, which leaves kDlcloseFailure's reason for dlerror
+constexpr int kShortRead = 0;         // as pread's error: it reads one byte less than asked
+constexpr int kClaimsSuccess = 0;     // as putenv's: it answers 0 without touching the environment
+constexpr int kAnyError = 0;          // for dlclose, which leaves kDlcloseFailure's reason for dlerror
 constexpr std::size_t kWithheld = 1;  // the byte a short read leaves out
 constexpr const char* kDlcloseFailure = "/nonexistent/kelmar-dlclose-fault.so";
 
