@@ -1,5 +1,6 @@
 // DB2 sessions while the platform's calls fail under the library, or its files are damaged: the results and trace
-// lines of each, and the next session recovers. (A full file system under the trace: the trace log's tests.)
+// lines of each, kelmar-check's verdict on the files, and the next session recovers. (A full file system under the
+// trace: the trace log's tests.)
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -26,9 +27,10 @@ namespace {
 
 // The platform calls that fail on request: this executable is linked with -Wl,--wrap for each of them.
 enum Call { kMalloc, kStrdup, kPutenv, kChdir, kOpendir, kReaddir64, kDlclose, kKeyCreate, kPread, kFdopen, kCount };
-constexpr int kShortRead = 0;      // as pread's error: it reads one byte less than asked
-constexpr int kClaimsSuccess = 0;  // as putenv's: it answers 0 without touching the environment
-constexpr int kAnyError = 0;       // for dlclose, which leaves kDlcloseFailure's reason for dlerror
+constexpr int kShortRead = 0;         // as pread's error: it reads one byte less than asked
+constexpr int kClaimsSuccess = 0;     // as putenv's: it answers 0 without touching the environment
+constexpr int kAnyError = 0;          // for dlclose, which leaves kDlcloseFailure's reason for dlerror
+constexpr std::size_t kWithheld = 1;  // the byte a short read leaves out
 constexpr const char* kDlcloseFailure = "/nonexistent/kelmar-dlclose-fault.so";
 
 // Atomics: a fault is armed and read on whatever thread the case uses. A negative pass count: struck or disarmed.
@@ -52,6 +54,7 @@ constexpr int kFirstCall = 0;  // as the pass count: the fault strikes the first
 constexpr unsigned kLongestCaseSeconds = 30;
 const std::string kLibrary = "/tmp/home/Base/libXjKelmar.so";
 const std::string kProperties = "/tmp/reg/Vorlan/Instance001/Base/.properties";
+const std::string kSound = "result: ok, DB2 would get a working backend (exit status 0)";
 
 // After `pass` more calls of `call`, the next one fails with `error`; later calls pass through again.
 std::function<void()> Fail(Call call, int pass, int error) {
@@ -76,15 +79,17 @@ void Striking(Call call, int pass, int error, const std::function<void()>& body)
 std::function<void()> CutTo(off_t bytes) {
   return [bytes] { ASSERT_EQ(truncate(kLibrary.c_str(), bytes), 0); };
 }
-std::function<void()> Fifo(const std::string& path) {
+// Puts a FIFO, or a link to `target`, in the file's place.
+std::function<void()> Replace(const std::string& path, const char* target = nullptr) {
   return [=] {
     ASSERT_EQ(unlink(path.c_str()), 0);
-    ASSERT_EQ(mkfifo(path.c_str(), 0755), 0) << path;
+    ASSERT_EQ(target != nullptr ? symlink(target, path.c_str()) : mkfifo(path.c_str(), 0755), 0) << path;
   };
 }
 
 // A load meeting a failing call or a damaged file goes on or fails with its reason, leaving no descriptor open and
-// the value another component keeps under thread key 0 untouched: the library's key had it been created.
+// the value another component keeps under thread key 0 untouched: the library's key had it been created. kelmar-check,
+// in a process of its own, names the damage of a damaged file and finds the others sound.
 TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsReason) {
   constexpr int kAfterHeader = 1;  // the pass count: the file header's read passes
   constexpr pthread_key_t kLowestKey = 0;
@@ -99,10 +104,10 @@ TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsRe
   const std::string loaded = kLoader("dlopen succeeded. Current dir: \"/tmp/home/Base\", loaded: \"" + kLibrary + "\"");
   const std::string loaded_in_old = kLoader("dlopen succeeded. Current dir: \"" + cwd + "\", loaded: \"" + kLibrary);
   const std::string refused = kLoader("dlopen failed when loading \"" + kLibrary + "\", error = \"");
-  const std::string from_dlopen = refused + kLibrary + ": ";
-  const std::string cut_short = refused + "file is cut short: ";
   const std::string no_properties = kBaseDir("Could not open file " + kProperties);
-  struct Case { std::string name, line; std::function<void()> cause; sqlint32 result = kLoadFailed; };
+  const std::string at_load = "result: FAILED at load (exit status 9): dlopen failed: ";
+  const std::string at_properties = "result: FAILED at properties (exit status 5): cannot open " + kProperties + ": ";
+  struct Case { std::string name, line, verdict = kSound; std::function<void()> cause; sqlint32 result = kLoadFailed; };
   const Case cases[] = {
       {.name = "chdir fails", .line = loaded_in_old, .cause = Fail(kChdir, kFirstCall, EACCES), .result = SQLUV_OK},
       {.name = "read interrupted", .line = loaded, .cause = Fail(kPread, kAfterHeader, EINTR), .result = SQLUV_OK},
@@ -111,23 +116,26 @@ TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsRe
        .cause = Fail(kPread, kAfterHeader, EIO)},
       {.name = "fdopen fails", .line = no_properties, .cause = Fail(kFdopen, kFirstCall, EMFILE)},
       {.name = "no thread key left", .line = loaded, .cause = Fail(kKeyCreate, kFirstCall, EAGAIN), .result = SQLUV_OK},
-      {.name = "shorter than its file header", .line = from_dlopen + "file too short", .cause = CutTo(kInFileHeader)},
-      {.name = "cut in program headers", .line = cut_short + "program headers", .cause = CutTo(kInProgramHeaders)},
-      {.name = "cut in a segment", .line = cut_short + "segment ", .cause = CutTo(kInFirstSegment)},
-      {.name = "no program header", .line = from_dlopen + "object file has no loadable segments", .cause = header_only},
-      {.name = "the backend is a FIFO", .line = refused + "not a regular file", .cause = Fifo(kLibrary)},
-      {.name = "the .properties is a FIFO", .line = no_properties, .cause = Fifo(kProperties)},
+      {.name = "shorter than its file header", .line = refused + kLibrary + ": file too short",
+       .verdict = at_load + kLibrary + ": file too short", .cause = CutTo(kInFileHeader)},
+      {.name = "cut in program headers", .line = refused + "file is cut short: program headers end at ",
+       .verdict = at_load + "file is cut short: program headers end at ", .cause = CutTo(kInProgramHeaders)},
+      {.name = "cut in a segment", .line = refused + "file is cut short: segment ",
+       .verdict = at_load + "file is cut short: segment ", .cause = CutTo(kInFirstSegment)},
+      {.name = "no program header", .line = refused + kLibrary + ": object file has no loadable segments",
+       .verdict = at_load + kLibrary + ": object file has no loadable segments", .cause = header_only},
+      {.name = "the backend is a FIFO", .line = refused + "not a regular file",
+       .verdict = at_load + "not a regular file", .cause = Replace(kLibrary)},
+      {.name = "the .properties is a device", .line = no_properties,
+       .verdict = at_properties + "it is a device, not a regular file", .cause = Replace(kProperties, "/dev/zero")},
+      {.name = "the .properties is a FIFO", .line = no_properties,
+       .verdict = at_properties + "it is a FIFO, not a regular file", .cause = Replace(kProperties)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     InSession(tb::kComplete, [&](const std::string&) {
       pthread_key_t own = kLowestKey;
       ASSERT_EQ(pthread_key_create(&own, nullptr), 0);  // key 0 is in use now, if it was not before
-      // Given a value when it is ours; another's (the test framework's, the sanitizer's) is theirs to set.
-      int marker = 0;
-      if (own == kLowestKey) {
-        ASSERT_EQ(pthread_setspecific(own, &marker), 0);
-      }
       const void* const others_value = pthread_getspecific(kLowestKey);
       const std::size_t descriptors = Listing("/proc/self/fd").size();
       Db2Session session;
@@ -142,7 +150,8 @@ TEST(PlatformFaults, LoadMeetingAFailingCallOrADamagedFileGoesOnOrFailsWithItsRe
         EXPECT_EQ(pthread_getspecific(kLowestKey), others_value);
       }
       EXPECT_EQ(session.End(), c.result);  // the backend's answer, or the library's -1 without a backend
-      EXPECT_EQ(pthread_getspecific(kLowestKey), others_value);
+      const std::string check = RunProgram({KELMAR_CHECK_PROGRAM}).out;
+      EXPECT_NE(check.find(c.verdict), std::string::npos) << check;
     });
   }
 }
@@ -169,9 +178,11 @@ TEST(PlatformFaults, InstanceThatCannotBeScannedOrExportedFailsTheLoadUntilItCan
     InSession(tb::kComplete, [&](const std::string&) {
       std::filesystem::rename("/tmp/reg/Vorlan/Instance001", "/tmp/reg/Vorlan/Instance002");
       unsetenv("VORLAN_INST");
+      const std::size_t descriptors = Listing("/proc/self/fd").size();
       Db2Session session;
       Striking(c.call, c.pass, c.error, [&] { EXPECT_EQ(session.Start(), kLoadFailed); });
       EXPECT_TRUE(TraceHolds(c.line));
+      EXPECT_EQ(Listing("/proc/self/fd").size(), descriptors);
       EXPECT_EQ(session.Start(), SQLUV_OK);
       EXPECT_STREQ(getenv("VORLAN_INST"), "Instance002");
     });
@@ -241,10 +252,8 @@ int __wrap_putenv(char* entry) {
   return errno == kClaimsSuccess ? 0 : -1;
 }
 ssize_t __wrap_pread(int descriptor, void* into, std::size_t bytes, off_t offset) {
-  constexpr std::size_t kWithheld = 1;
   if (!Strikes(kPread)) return __real_pread(descriptor, into, bytes, offset);
-  if (errno != kShortRead) return -1;
-  return __real_pread(descriptor, into, bytes - kWithheld, offset);
+  return errno == kShortRead ? __real_pread(descriptor, into, bytes - kWithheld, offset) : -1;
 }
 int __wrap_dlclose(void* handle) {
   if (!Strikes(kDlclose)) return __real_dlclose(handle);
