@@ -59,12 +59,9 @@ Lines Then(Lines lines, const Lines& more) {
 }
 
 // `lines` as `tag` logs them.
-Lines Tagged(const std::string& tag, const Lines& lines) {
-  Lines tagged;
-  for (const std::string& line : lines) {
-    tagged.push_back(TraceTag(tag)(line));
-  }
-  return tagged;
+Lines Tagged(const std::string& tag, Lines lines) {
+  std::ranges::for_each(lines, [&](std::string& line) { line = TraceTag(tag)(line); });
+  return lines;
 }
 
 // A call of the exported `name` that reaches the backend: its lines before and after the backend's, which show the
@@ -121,18 +118,17 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     constexpr sqlint32 kResult = INT_MIN;
     constexpr sqlint32 kAction = INT_MAX;
     session.out.pVendorCB = &session;
-    std::size_t received = tb::ReceivedCalls().size();
     for (const Forwarded& call : forwarded) {
       SCOPED_TRACE(call.name);
       tb::SetResult(call.entry, kResult);
+      const std::size_t received_before = tb::ReceivedCalls().size();
       EnableTrace();
       session.rc.return_code = kUntouched;
       const Exchange exchange = CallExported(call.entry, session, kAction);
       EXPECT_EQ(exchange.result, kResult);
       EXPECT_EQ(session.rc.return_code, kUntouched);
       EXPECT_TRUE(TraceIs(call.Trace("-----------Leaving, returning -2147483648--------")));
-      ++received;
-      ASSERT_EQ(tb::ReceivedCalls().size(), received);
+      ASSERT_EQ(tb::ReceivedCalls().size(), received_before + kOnce);
       EXPECT_EQ(tb::ReceivedCalls().back(), exchange.forwarded);
     }
   });
