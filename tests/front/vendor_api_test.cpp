@@ -64,8 +64,7 @@ Lines Tagged(const std::string& tag, Lines lines) {
   return lines;
 }
 
-// A call of the exported `name` that reaches the backend: its lines before and after the backend's, which show the
-// backend's handle and the pointer that holds its entry.
+// A call of the exported `name` that reaches the backend: its lines before and after the two that show the entry.
 struct Forwarded {
   tb::Entry entry;
   std::string name;
@@ -163,8 +162,7 @@ Lines DlopenFailed(const std::string& error, const std::string& pwd) {
   return {kLoad("dlopen failed when loading \"" + kLibrary + failed), kLoad("After dlopen: sqluv_handle is:(nil)")};
 }
 
-// An installation that cannot be loaded: how it is laid out, the loader's last lines before kLoadFailed, and how
-// the good load after it shows the directory it changed to.
+// An installation that cannot be loaded, the loader's last lines before kLoadFailed, and the good load's current dir.
 struct FailedLoad {
   std::string name;
   std::function<void()> arrange;
@@ -245,7 +243,6 @@ TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenSessionStartUnloadsFirst) 
     WriteFile(kelmar::kUnloadMarker, "");
     // Spared once, by sqluvint's check or by sqluvend's: the check deletes the keep-loaded marker.
     WriteFile(kelmar::kKeepLoadedMarker, "");
-    EnableTrace();
     EXPECT_EQ(session.Start(), SQLUV_OK);
     EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
     WriteFile(kelmar::kKeepLoadedMarker, "");

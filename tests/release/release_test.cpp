@@ -15,17 +15,13 @@ Names OptionsIn(const std::string& command) {
 }
 
 TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
-  struct Case { std::string program; std::string manual; };
-  const Case cases[] = {
-      {.program = KELMAR_CHECK_PROGRAM, .manual = KELMAR_MANUAL_DIR "/kelmar-check.1"},
-      {.program = KELMAR_HOST_PROGRAM, .manual = KELMAR_MANUAL_DIR "/kelmar-host.1"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.manual);
+  for (const std::string program : {KELMAR_CHECK_PROGRAM, KELMAR_HOST_PROGRAM}) {
+    const std::string manual = KELMAR_MANUAL_DIR "/" + std::filesystem::path(program).filename().string() + ".1";
+    SCOPED_TRACE(manual);
     RunIsolated([&] {
-      const Names in_help = OptionsIn(c.program + " --help");
+      const Names in_help = OptionsIn(program + " --help");
       EXPECT_NE(in_help, Names{});
-      EXPECT_EQ(OptionsIn("cat " + c.manual), in_help);
+      EXPECT_EQ(OptionsIn("cat " + manual), in_help);
     });
   }
 }
@@ -77,7 +73,7 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
                                  "-rw-r--r-- root/root share/doc/libkelmar/copyright\n" + kManuals;
   // The rpm's files and directories as find lists the others', with /opt/kelmar/ cut.
   const std::string kRpmFiles = "rpm -qp --queryformat '[%{FILEMODES:perms} %{FILEUSERNAME}/%{FILEGROUPNAME} "
-                           "%{FILENAMES}\\n]' *.rpm | sed 's| /opt/kelmar/| |'";
+                                "%{FILENAMES}\\n]' *.rpm | sed 's| /opt/kelmar/| |'";
   struct Case { const char* name; std::string script; std::string expected; };
   const Case cases[] = {
       {.name = "deb: files, modes and owners",
