@@ -30,10 +30,7 @@ constexpr sqlint32 kUntouched = 1234;  // a Return_code no call may write
 constexpr std::size_t kOnce = 1;
 
 // What one call of an exported function returned, and the call the backend should have received for it.
-struct Exchange {
-  sqlint32 result;
-  tb::Call forwarded;
-};
+struct Exchange { sqlint32 result; tb::Call forwarded; };
 
 // Calls the exported function of `entry` in `session` as DB2 would; `action` goes to sqluvend only.
 Exchange CallExported(tb::Entry entry, Db2Session& session, sqlint32 action) {
@@ -162,13 +159,8 @@ Lines DlopenFailed(const std::string& error, const std::string& pwd) {
   return {kLoad("dlopen failed when loading \"" + kLibrary + failed), kLoad("After dlopen: sqluv_handle is:(nil)")};
 }
 
-// An installation that cannot be loaded, the loader's last lines before kLoadFailed, and the good load's current dir.
-struct FailedLoad {
-  std::string name;
-  std::function<void()> arrange;
-  Lines last_lines;
-  std::string current_dir = kBase;
-};
+// An installation that cannot be loaded, the loader's last lines before kLoadFailed, how the good load shows its dir.
+struct FailedLoad { std::string name; std::function<void()> arrange; Lines last_lines; std::string shown_dir = kBase; };
 
 TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) {
   const FailedLoad cases[] = {
@@ -178,7 +170,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::create_directory_symlink(LongDirectory(kUnreadableLength), kHome);
          InstallBackend("");
        },
-       .last_lines = DlopenFailed("file too short", "(unknown)"), .current_dir = "(unknown)"},
+       .last_lines = DlopenFailed("file too short", "(unknown)"), .shown_dir = "(unknown)"},
       {.name = "unresolved symbol", .arrange = [] { InstallBackend(tb::kUnresolved); },
        .last_lines = DlopenFailed("undefined symbol: kelmar_test_function_nowhere", kBase)},
       {.name = "base directory too long for the file name",
@@ -226,7 +218,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       const Lines good_load = {kEntered, "sqluv_handle is:(nil)", "GetVorlanBaseDir succeeded.",
                                "Changing to base dir: \"" + kBase + "\".",
                                "Library to be loaded: \"" + kLibrary + "\".",
-                               "dlopen succeeded. Current dir: \"" + failed.current_dir + loaded,
+                               "dlopen succeeded. Current dir: \"" + failed.shown_dir + loaded,
                                "After dlopen: sqluv_handle is:" + Shown(sqluv_handle),
                                "-----------Leaving, returning 1--------"};
       EXPECT_TRUE(SameLines(LinesTagged(kLoadTag), Tagged(kLoadTag, good_load)));
