@@ -1,4 +1,5 @@
 // What an operator installs: the packages cpack makes, and manuals naming exactly the options of the tools' --help.
+#include <filesystem>
 #include <regex>
 
 #include "testbed/testbed.h"
@@ -14,17 +15,13 @@ Names OptionsIn(const std::string& command) {
 }
 
 TEST(Manuals, NameExactlyTheOptionsThatHelpNames) {
-  struct Case { std::string program; std::string manual; };
-  const Case cases[] = {
-      {.program = KELMAR_CHECK_PROGRAM, .manual = KELMAR_MANUAL_DIR "/kelmar-check.1"},
-      {.program = KELMAR_HOST_PROGRAM, .manual = KELMAR_MANUAL_DIR "/kelmar-host.1"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.manual);
+  for (const std::string program : {KELMAR_CHECK_PROGRAM, KELMAR_HOST_PROGRAM}) {
+    const std::string manual = KELMAR_MANUAL_DIR "/" + std::filesystem::path(program).filename().string() + ".1";
+    SCOPED_TRACE(manual);
     RunIsolated([&] {
-      const Names in_help = OptionsIn(c.program + " --help");
+      const Names in_help = OptionsIn(program + " --help");
       EXPECT_NE(in_help, Names{});
-      EXPECT_EQ(OptionsIn("cat " + c.manual), in_help);
+      EXPECT_EQ(OptionsIn("cat " + manual), in_help);
     });
   }
 }
@@ -75,8 +72,8 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
   const std::string kInstalled = kPrograms + "-rw-r--r-- root/root share/doc/libkelmar/changelog\n"
                                  "-rw-r--r-- root/root share/doc/libkelmar/copyright\n" + kManuals;
   // The rpm's files and directories as find lists the others', with /opt/kelmar/ cut.
-  const std::string kRpm = "rpm -qp --queryformat '[%{FILEMODES:perms} %{FILEUSERNAME}/%{FILEGROUPNAME} "
-                           "%{FILENAMES}\\n]' *.rpm | sed 's| /opt/kelmar/| |'";
+  const std::string kRpmFiles = "rpm -qp --queryformat '[%{FILEMODES:perms} %{FILEUSERNAME}/%{FILEGROUPNAME} "
+                                "%{FILENAMES}\\n]' *.rpm | sed 's| /opt/kelmar/| |'";
   struct Case { const char* name; std::string script; std::string expected; };
   const Case cases[] = {
       {.name = "deb: files, modes and owners",
@@ -88,8 +85,8 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
       {.name = "deb: dependencies", .script = "dpkg-deb -f *.deb Depends",
        .expected = "libc6 (>= 2.17), libgcc-s1 (>= 4.2)\n"},
       {.name = "deb: lintian finds nothing", .script = "lintian *.deb 2>/dev/null", .expected = ""},
-      {.name = "rpm: files, modes and owners", .script = kRpm + " | grep '^-'", .expected = kInstalled},
-      {.name = "rpm: directories", .script = kRpm + " | grep '^d' | cut -d ' ' -f 3 | xargs",
+      {.name = "rpm: files, modes and owners", .script = kRpmFiles + " | grep '^-'", .expected = kInstalled},
+      {.name = "rpm: directories", .script = kRpmFiles + " | grep '^d' | cut -d ' ' -f 3 | xargs",
        .expected = "/opt/kelmar bin lib share share/doc share/doc/libkelmar share/man share/man/man1 share/man/man7\n"},
       {.name = "rpm: not relocatable, licence, summary and description",
        .script = "rpm -qp --queryformat '%{PREFIXES}\\n%{LICENSE}\\n%{SUMMARY}\\n%{DESCRIPTION}\\n' *.rpm | head -n 4",
@@ -109,6 +106,8 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
       {.name = "debug archive: the debug information of three binaries",
        .script = "readelf -S -W /tmp/.build-id/*/*.debug | grep -c ' \\.debug_info '", .expected = "3\n"},
   };
+  const std::string kRpm = "/usr/bin/rpm";
+  if (!std::filesystem::exists(kRpm)) GTEST_SKIP() << kRpm << " is not installed: the rpm cannot be read";
   RunIsolated([&] {
     const ProgramRun cpack = RunProgram({KELMAR_CPACK_COMMAND, "--config", kConfig, "-B", "/tmp/packages"});
     ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
@@ -116,6 +115,16 @@ TEST(Packages, HoldTheDocumentedFilesAsTheirFormatWantsThem) {
       SCOPED_TRACE(c.name);
       const ProgramRun run = RunProgram({"/bin/sh", "-c", "cd /tmp/packages && " + c.script});
       EXPECT_EQ(run.out, c.expected) << run.err;
+    }
+    // What the rpm requires of the system: nothing above glibc 2.17, and no libstdc++.
+    const Names made = Listing("/tmp/packages");
+    const auto rpm = std::ranges::find_if(made, [](const std::string& name) { return name.ends_with(".rpm"); });
+    ASSERT_NE(rpm, made.end());
+    const Names requirements = SplitLines(RunProgram({kRpm, "-qp", "--requires", "/tmp/packages/" + *rpm}).out);
+    EXPECT_NE(requirements, Names{});
+    const std::regex above_the_floor(R"(GLIBC_2\.(1[89]|[2-9][0-9])|libstdc\+\+)");
+    for (const std::string& requirement : requirements) {
+      EXPECT_FALSE(std::regex_search(requirement, above_the_floor)) << requirement;
     }
     // Each debug file named by the build id of a binary, as xx/yyyy.debug; the library's as kelmar-check reads it.
     EXPECT_EQ(RunProgram({"/bin/sh", "-c", "cd /tmp/.build-id && ls */*.debug | tr -d / | cut -c 1-40 | sort"}).out,
