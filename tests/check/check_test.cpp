@@ -33,10 +33,8 @@ const std::string kOptLibrary = "/opt/kelmar/lib/libkelmar.so";  // what --libra
 // Files of the build tree are judged in /tmp, where root owns the way to them whoever owns the checkout.
 const std::string kLibraryInLib = "/tmp/lib/libkelmar.so";
 const std::string kOlderLibrary = "/tmp/libkelmar-0.9.so";
-const std::string kCheckCopy = "/tmp/kelmar-check";
 const std::string kTraceFile = "/tmp/libkelmar.log";  // root's, a file every user may read, in every row
 
-// The steps in the order the library takes them, with the check of who can change the backend among them.
 const Names kStepOrder = {"registry",    "instance",         "properties", "home",        "backend",
                           "permissions", "needed_libraries", "load",       "entry_points"};
 const std::string kWorks = "ok, DB2 would get a working backend (exit status 0)\n";
@@ -52,7 +50,6 @@ void CopyInto(const std::string& copy, const std::string& original, mode_t mode 
 void Properties(const std::string& text) { Installation().Instance(kInstance, Agent::kAbsent).Properties(text); }
 void SecondInstance() { Installation().Instance("Instance002").Home("/tmp/other").Backend(kTripwire); }
 
-// The library the backend needs, in Base; LD_LIBRARY_PATH names a directory holding nothing, it or a 32-bit copy.
 enum LibraryPath { kEmpty, kHoldsIt, kHolds32BitCopy };
 void Beside(LibraryPath holds) {
   std::string library = ReadFile(tb::kBesideLibrary);
@@ -109,8 +106,7 @@ TEST_P(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
   if (row.users == Users::kOthersToo && !CanUseOtherUsers()) GTEST_SKIP() << kNeedsUsers;
   const std::string code = std::to_string(row.status);
   RunIsolated([&] {
-    // An empty /opt, so that an installation on this machine stays out of the report.
-    ASSERT_EQ(mount("tmpfs", "/opt", "tmpfs", 0, "mode=0755"), 0) << std::strerror(errno);
+    ASSERT_EQ(mount("tmpfs", "/opt", "tmpfs", 0, "mode=0755"), 0) << std::strerror(errno);  // no installed copy
     Installation().Instance(kInstance).Home(kHomeDir).Backend(row.backend).Selected().TraceOn();
     unsetenv("VORLAN_INST");  // kelmar-check takes the first instance with a Db2Agent
     row.arrange();
@@ -142,17 +138,13 @@ TEST_P(Check, NamesTheCauseWithItsStepInTextJsonAndExitStatus) {
     }
     const std::string failed = "FAILED at " + row.step + " (exit status " + code + "): " + row.reason;
     EXPECT_NE(plain.out.find("\nresult: " + (row.step.empty() ? kWorks : failed)), npos) << plain.out;
-    const std::string failed_step = row.step.empty() ? "null" : "\"" + row.step + "\"";
-    const std::string ok = row.step.empty() ? "true" : "false";
-    const std::string verdict = R"({"ok":)" + ok + R"(,"exit_status":)" + code + R"(,"failed_step":)" + failed_step;
+    const std::string failed_verdict = R"({"ok":false,"exit_status":)" + code + R"(,"failed_step":")" + row.step + "\"";
+    const std::string verdict = row.step.empty() ? R"({"ok":true,"exit_status":0,"failed_step":null)" : failed_verdict;
     EXPECT_EQ(json.out.substr(0, verdict.size()), verdict);
   });
 }
 
 const CheckRow kRows[] = {
-    {.name = "RegistryUnsetIsTheDefault", .arrange = [] { setenv("XJREG", "", 1); }, .status = 3, .step = "registry",
-     .reason = "no registry: /etc/TornevaleRegistry/Vorlan: No such file or directory",
-     .json = {R"("root":"/etc/TornevaleRegistry","source":"default")"}},
     {.name = "RegistryPathShownWithoutItsControlCharacters",
      .arrange = [] { setenv("XJREG", "/tmp/\x1b[2J\xc2\x9b\xff\x7f\\reg", 1); }, .status = 3, .step = "registry",
      .reason = "no registry: /tmp/\\x1b[2J\\xc2\\x9b\\xff\\x7f\\\\reg/Vorlan: No such file or directory",
@@ -179,7 +171,6 @@ const CheckRow kRows[] = {
      .status = 8, .step = "needed_libraries", .reason = "not found: " + kBeside,
      .json = {R"("found":false,"reason":"cannot open shared object file: No such file or directory (it is in )" +
               kBase + ", but no search path leads there"}},
-    // A value the library reads otherwise than the registry tool, each source of the instance name; sticky /tmp passes.
     {.name = "HomeLineWithMoreAfterTheValue", .arrange = [] { Properties("dVORLANHOME /tmp/vorlan old\n"); },
      .plain = {"the library takes only \"/tmp/vorlan\" and ignores the rest of the line, \" old\"", kPermissionsPassed},
      .json = {R"("root":"/tmp/reg","source":"XJREG")", R"("mode":"RTLD_NOW","working_directory":"/tmp/vorlan)",
@@ -188,10 +179,6 @@ const CheckRow kRows[] = {
     {.name = "InstanceFromTheOptionsText", .arrange = SecondInstance,
      .args = {"--options", "Other=1,XjInstanceName=Instance002"},
      .json = {R"("name":"Instance002","source":"options_text")", R"("home":"/tmp/other)"}},
-    {.name = "InstanceFromTheRecord", .arrange = SecondInstance,
-     .args = {"--record", "instanceName=Vorlan1", "--record", "vmName=Instance002"},
-     .json = {R"("name":"Instance002","source":"record","VORLAN_VM":"Instance002")",
-              R"("working_directory":"/tmp/other)"}},
     {.name = "InstanceGivenTwice", .args = {"--options", "XjInstanceName=a", "--record", "vmName=a"},
      .status = kRefused, .plain = {"either as --options or as --record"}},
     {.name = "NeededFoundByLdLibraryPathFirst", .backend = tb::kNeedsBesideWithOrigin,
@@ -200,23 +187,13 @@ const CheckRow kRows[] = {
      .arrange = [] { Beside(kHoldsIt); }, .json = {kInBase + "DT_RPATH\""}},
     {.name = "NeededFoundByRunpathPastA32BitCopy", .backend = tb::kNeedsBesideWithOrigin,
      .arrange = [] { Beside(kHolds32BitCopy); }, .json = {kInBase + "DT_RUNPATH\""}},
-    {.name = "NeededFoundInTheSystemDirectories", .backend = KELMAR_CHECK_SYSTEM_BACKEND,
-     .json = {R"(libresolv.so.2","found_by":"the system's library directories")"}},
-    // The version of the library DB2 is given, beside kelmar-check's own; it does not change the verdict.
     {.name = "LibraryOfAnOlderVersion", .arrange = OlderLibrary, .args = {"--library", kOlderLibrary},
-     .plain = {"\nlibrary: " + kOlderLibrary + ": version 0.9, build id ",
-               "\n  warning: it is version 0.9, kelmar-check " KELMAR_VERSION
+     .plain = {"\n  warning: it is version 0.9, kelmar-check " KELMAR_VERSION
                ": kelmar-check runs its own copy of the library's code"},
      .json = {R"("library":{"path":")" + kOlderLibrary + R"(","version":"0.9","build_id":")"}},
-    // kelmar-check itself: notes of 8-byte alignment (the GNU property note) before its build id.
-    {.name = "LibraryWithoutAVersion", .arrange = [] { CopyInto(kCheckCopy, KELMAR_CHECK_PROGRAM); },
-     .args = {"--library", kCheckCopy},
-     .plain = {": version unknown, build id ", "\n  warning: it carries no version: it is not libkelmar.so"},
-     .json = {R"("version":null,"build_id":")"}},
     {.name = "LibraryMissing", .args = {"--library", "/tmp/none.so", "--trace"},
      .plain = {"\nlibrary: /tmp/none.so: cannot open it: No such file or directory\n"},
      .json = {R"("error":"cannot open it: No such file or directory","warnings":[],"findings":[]})"}},
-    // The /tmp names as the library judges them, with warnings; no line reaches the file a foreign link leads to.
     {.name = "TraceNameAnotherUsersLink", .arrange = TraceNameAnotherUsersLink, .users = Users::kOthersToo,
      .plain = {"\n  /tmp/libkelmar.log: trace, IGNORED; symbolic link to /tmp/victim, owner "},
      .json = {R"({"path":"/tmp/libkelmar.log","role":"trace","honoured":false,"type":"symbolic link to /tmp/victim")"}},
@@ -224,8 +201,7 @@ const CheckRow kRows[] = {
      .plain = {"\n    warning: readable by every local user, and it records option fields such as jmToken and serverId",
                "\n    warning: every sqluvint and sqluvdel waits while this file exists\n"},
      .json = {R"({"path":"/tmp/debugDB2","role":"debug_hold","honoured":true,"type":"regular file","owner_uid":0,)"}},
-    // Who besides root can change what DB2 runs: the backend, every directory on the way to it (through symbolic
-    // links too) and libkelmar.so. Another user's file, or one every user may write, fails; a group's is a warning.
+    // Another user's file, or one every user may write, on the way to what DB2 runs fails; a group's is a warning.
     {.name = "SymlinkedHomeLeadingIntoADirectoryEveryUserMayWrite", .arrange = HomeMovedBehindALink,
      .modes = {{kOpen, 0777}}, .status = 11, .step = "permissions",
      .reason = "/tmp/open is writable by every user (mode 0777), on the way through the symbolic link /tmp/vorlan\n"},
@@ -243,15 +219,13 @@ const CheckRow kRows[] = {
     {.name = "BackendWritableByEveryUserFailsBeforeTheLibrary",
      .arrange = [] { CopyInto(kOptLibrary, KELMAR_SHARED_LIBRARY, 0666); }, .modes = {{kBackend, 0757}},
      .status = 11, .step = "permissions", .reason = kBackend + " is writable by every user (mode 0757)\n",
-     .plain = {"\npermissions       FAILED   " + kBackend + " is writable by every user (mode 0757)\n",
-               "\n  FAILED: " + kOptLibrary + " is writable by every user (mode 0666)\n"},
+     .plain = {"\n  FAILED: " + kOptLibrary + " is writable by every user (mode 0666)\n"},
      .json = {R"({"path":")" + kBackend + R"json(","reason":"is writable by every user (mode 0757)","fails":true})json",
               R"({"step":"needed_libraries","status":"skipped","summary":"not checked: permissions failed",)"}},
 };
 INSTANTIATE_TEST_SUITE_P(Verdicts, Check, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<CheckRow>& info) { return std::string(info.param.name); });
 
-// A cut copy of libkelmar.so gives an error or, when the cut spares what is read, the whole file's answer.
 TEST(ElfReaders, CutObjectsGiveAnErrorOrTheWholeAnswer) {
   constexpr std::size_t kEveryLengthBelow = 128;  // where the headers are; past them, lengths a stride apart
   constexpr std::size_t kStride = 257;

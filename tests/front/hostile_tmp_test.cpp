@@ -1,5 +1,4 @@
-// What other local users can plant at the library's fixed /tmp names may not block a call, reach another file,
-// hold a session or unload the backend; what root or the user DB2 runs as put there keeps working.
+// Other users' files at the library's /tmp names block, redirect, hold and unload nothing; root's and DB2's count.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,8 +97,7 @@ TEST_P(HostileTmp, NoCallBlocksOrWritesElsewhereAndOnlyOwnMarkersCount) {
     for (const Node& node : row.nodes) {
       Plant(node);
     }
-    // A DB2 session as SelfUid(), which an alarm ends should it block.
-    constexpr unsigned kAlarmSeconds = 5;
+    constexpr unsigned kAlarmSeconds = 5;  // ends a call that blocks
     alarm(kAlarmSeconds);
     // Descriptor 0 free for the trace's own, or the victim's, where lines written to the wrong one land.
     row.trace == Trace::kWritten ? close(STDIN_FILENO) : dup2(open(kVictim, O_WRONLY), STDIN_FILENO);
@@ -112,15 +110,13 @@ TEST_P(HostileTmp, NoCallBlocksOrWritesElsewhereAndOnlyOwnMarkersCount) {
     EXPECT_EQ(sqluv_handle == nullptr, row.end == End::kUnloads);
     const bool written = std::filesystem::is_regular_file(kTrace) && std::filesystem::file_size(kTrace) > 0;
     EXPECT_EQ(written, row.trace == Trace::kWritten);
-    if (row.trace == Trace::kRefused) {
-      EXPECT_EQ(std::filesystem::file_size(kVictim), 0) << "the victim received lines";
-    }
+    EXPECT_TRUE(row.trace == Trace::kWritten || std::filesystem::file_size(kVictim) == 0) << "lines reached the victim";
     for (const Node& node : row.nodes) {
       EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(node.path))) << node.path << " is gone";
     }
     if (row.ignored == nullptr) return;
-    const std::string why = " ignored: owner uid 65534, 1 links;"
-                            " only root's or uid 1000's with one link counts --------";
+    const char* why = " ignored: owner uid 65534, 1 links; only root's or uid 1000's"
+                      " with one link counts --------";
     EXPECT_EQ(TimesLogged(std::string("sqluvint(): ------") + row.ignored + why), kOnce);
   });
 }
