@@ -1,5 +1,4 @@
-// kelmar-host driving libkelmar.so, which forwards to the sample backend. What is stored comes back byte for byte or
-// not at all, nothing stored is replaced, and a failed run says why in one line and leaves nothing behind.
+// kelmar-host driving libkelmar.so and the sample backend: what is stored comes back whole or not at all.
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,12 +17,10 @@ constexpr const char* kStore = "/tmp/home1/store";
 constexpr const char* kTimestamp = "20261205141541";
 constexpr int kSessions = 3;
 constexpr int kOneSession = 1;
-// kelmar-host's exit statuses: a failed operation, an input it cannot read, a library it cannot load.
-constexpr int kFailed = 1, kBadInput = 2, kCannotLoad = 3;
+constexpr int kFailed = 1;  // kelmar-host's exit status when an operation fails
 constexpr int kSignalled = 128;  // plus the signal, as a shell reports a program a signal ended
 constexpr auto npos = std::string::npos;
 
-// Instance001 (found without options) and Instance002 of the sample backend, storing in /tmp/home1 and /tmp/home2.
 Names operator+(Names args, const Names& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
@@ -73,14 +70,12 @@ std::string ReadLoadStory() {
 }
 
 // Images through Instance002 (named by the options), then logs one session after another as DB2 archives them. With
-// the unload marker the last session to end unloads, never while another is open. Relative paths are kelmar-host's.
+// the unload marker the last session to end unloads, never while another is open.
 TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
   constexpr std::size_t kBuffer = 65536;
   constexpr std::size_t kLogBytes = 20000;
   // After a restore's last session ends, the look for a part after the last loads the backend again.
   struct Case { const char* name; std::size_t bytes; int sessions; bool unload_marker; const char *backup, *restore; };
-  const std::string kLoadedOnce = "loads 1, unloads 0, 0 while open, peak 1";
-  const std::string kArchiveUnloading = "loads 4, unloads 4, 0 while open, peak 1";
   const Case cases[] = {
       {.name = "empty image, 2 sessions", .bytes = 0, .sessions = 2, .unload_marker = false,
        .backup = "loads 1, unloads 0, 0 while open, peak 2", .restore = "loads 1, unloads 0, 0 while open, peak 2"},
@@ -101,9 +96,7 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       for (const auto& [run, story] : {std::pair(Backup("image", row.sessions), row.backup),
                                        std::pair(Restore("restored", row.sessions), row.restore)}) {
         EnableTrace();
-        const ProgramRun result = Host(run + Names{"--buffer-size", std::to_string(kBuffer), "--progress"} + options);
-        ExpectOk(result);
-        EXPECT_TRUE(result.err.starts_with(run[0] + ": " + std::to_string(row.bytes) + " bytes (")) << result.err;
+        ExpectOk(Host(run + Names{"--buffer-size", std::to_string(kBuffer)} + options));
         EXPECT_EQ(ReadLoadStory(), story) << run[0];
       }
       EXPECT_TRUE(ReadFile("/tmp/restored") == image) << "the image, byte for byte";
@@ -118,23 +111,17 @@ TEST(EndToEnd, BackupRestoreQueryDeleteAndLogs) {
       }
       EnableTrace();
       ExpectOk(Host(Names{"archive", "--buffer-size", "4096"} + logs));
-      EXPECT_EQ(ReadLoadStory(), row.unload_marker ? kArchiveUnloading : kLoadedOnce) << "archive";
+      EXPECT_EQ(ReadLoadStory(), row.unload_marker ? "loads 4, unloads 4, 0 while open, peak 1"
+                                                   : "loads 1, unloads 0, 0 while open, peak 1") << "archive";
       ExpectFailure({"archive", "S0000002.LOG"}, kFailed, {"the store already holds log file S0000002.LOG"});
-      MakeDirs("/tmp/back");
-      ExpectOk(Host({"retrieve", "--output-dir", "back", "S0000003.LOG", "S0000001.LOG"}));
-      EXPECT_EQ(Listing("/tmp/back"), (Names{"S0000001.LOG", "S0000003.LOG"}));
-      EXPECT_TRUE(ReadFile("/tmp/back/S0000001.LOG") == ReadFile("/tmp/S0000001.LOG"));
-      EXPECT_TRUE(ReadFile("/tmp/back/S0000003.LOG") == ReadFile("/tmp/S0000003.LOG"));
       ExpectOk(Host({"delete-logs", "S0000002.LOG"}));
-      const std::string left = Host({"query-logs"}).out;
-      EXPECT_NE(left.find("total: 2 objects"), npos) << left;
-      EXPECT_EQ(left.find("S0000002.LOG"), npos) << left;
+      MakeDirs("/tmp/back");
+      ExpectOk(Host({"retrieve", "--output-dir", "back", "S0000003.LOG"}));
+      EXPECT_TRUE(ReadFile("/tmp/back/S0000003.LOG") == ReadFile("/tmp/S0000003.LOG"));
+      ExpectFailure({"retrieve", "--output-dir", "back", "S0000002.LOG"}, kFailed,
+                    {"S0000002.LOG: sqluvint returned SQLUV_OBJ_NOT_FOUND (6): \"no such object\""});
     });
   }
-}
-
-std::string Part(int sequence) {
-  return std::string(kStore) + "/image.db2inst1.SAMPLE.0.20261205141541." + std::to_string(sequence);
 }
 
 // Small buffers make a big image slow enough to catch with its data under way, in files kept hidden until whole.
@@ -149,40 +136,16 @@ bool HiddenDataIn(const std::string& dir) {
   });
 }
 
-// kelmar-host, sent `signal` once data began to arrive in `dir`, ends with 128 plus the signal: the signal's own end.
-void ExpectEndedBy(int signal, const Names& args, const std::string& dir) {
-  Names host_args = HostArgs(args + Names{"--buffer-size", std::to_string(kSmallBuffer)});
-  std::vector<char*> argv(host_args.size() + 1);  // ends in a null pointer
-  std::ranges::transform(host_args, argv.begin(), [](std::string& arg) { return arg.data(); });
-  pid_t host = 0;
-  ASSERT_EQ(posix_spawn(&host, argv.front(), nullptr, nullptr, argv.data(), environ), 0);
-  for (int poll = 0; poll < kPolls && !HiddenDataIn(dir); ++poll) {
-    std::this_thread::sleep_for(kPollInterval);
-  }
-  kill(host, signal);
-  int status = 0;
-  waitpid(host, &status, 0);
-  EXPECT_EQ(WIFSIGNALED(status) ? kSignalled + WTERMSIG(status) : WEXITSTATUS(status), kSignalled + signal);
-}
-
 const std::string kA = PatternBytes(40000, 1);  // A and B differ in every part
 const std::string kB = PatternBytes(30000, 2);
 
 TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
   struct Case { const char* name; std::function<void()> run; };
   const Case cases[] = {
-      {.name = "same timestamp, one after the other; fewer sessions; a device, a link; the clock's, twice in a second",
-       .run = [] {
+      {.name = "same timestamp, one after the other; then a restore on fewer sessions", .run = [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
          ExpectFailure(Backup("/tmp/w/b", kOneSession), kFailed, {"holds an image taken at 20261205141541 (3 parts)"});
          ExpectFailure(Restore("/tmp/w/out", kOneSession), kFailed, {"than this restore's 1 session (part 2 exists)"});
-         ExpectOk(Host(Restore("/dev/null")));
-         ASSERT_EQ(symlink("/tmp/w/b", "/tmp/w/link"), 0);
-         ExpectOk(Host(Restore("/tmp/w/link")));
-         EXPECT_TRUE(ReadFile("/tmp/w/b") == kA) << "the link's target holds the image";
-         ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
-         ExpectOk(Host({"backup", "--input", "/tmp/w/a"}));
-         EXPECT_NE(Host({"query-images"}).out.find("total: 5 objects"), npos);
        }},
       {.name = "same timestamp, at once: one stores, the other is refused", .run = [] {
          ProgramRun other;
@@ -196,33 +159,36 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
          ExpectOk(Host(Restore("/tmp/w/out")));
          EXPECT_TRUE(ReadFile("/tmp/w/out") == (first_won ? kA : kB)) << "the winner's image, whole";
        }},
-      {.name = "a restore stopped by SIGTERM, a backup by SIGINT, with their data under way", .run = [] {
+      {.name = "a restore stopped by SIGTERM with its data under way ends by that signal, leaving no image", .run = [] {
          WriteFile("/tmp/w/big", std::string(kBigImage, 'x'));
          ExpectOk(Host(Backup("/tmp/w/big")));
-         ExpectEndedBy(SIGTERM, Restore("/tmp/w/out"), "/tmp/w");
-         ExpectEndedBy(SIGINT, {"backup", "--input", "/tmp/w/big"}, kStore);
+         Names args = HostArgs(Restore("/tmp/w/out") + Names{"--buffer-size", std::to_string(kSmallBuffer)});
+         std::vector<char*> argv(args.size() + 1);  // ends in a null pointer
+         std::ranges::transform(args, argv.begin(), [](std::string& arg) { return arg.data(); });
+         pid_t host = 0;
+         ASSERT_EQ(posix_spawn(&host, argv.front(), nullptr, nullptr, argv.data(), environ), 0);
+         for (int poll = 0; poll < kPolls && !HiddenDataIn("/tmp/w"); ++poll) {
+           std::this_thread::sleep_for(kPollInterval);
+         }
+         kill(host, SIGTERM);
+         int status = 0;
+         waitpid(host, &status, 0);
+         EXPECT_EQ(WIFSIGNALED(status) ? kSignalled + WTERMSIG(status) : WEXITSTATUS(status), kSignalled + SIGTERM);
          EXPECT_EQ(Listing("/tmp/w"), (Names{"a", "b", "big"})) << "no restored image";
-         EXPECT_EQ(Listing(kStore).size(), std::size_t{kSessions}) << "only the first backup's parts";
        }},
-      {.name = "a part is damaged; then a commit fails in one session", .run = [] {
-         constexpr int kDamaged = 2;
-         constexpr std::size_t kPastItsHeader = 100;
+      {.name = "a commit fails in one session: the backup deletes the parts it committed", .run = [] {
+         const std::string parts = std::string(kStore) + "/image.db2inst1.SAMPLE.0.20261205141541.";
          ExpectOk(Host(Backup("/tmp/w/a")));
-         std::string part = ReadFile(Part(kDamaged));
-         part.at(kPastItsHeader) ^= 1;
-         WriteFile(Part(kDamaged), part);
-         ExpectFailure(Restore("/tmp/w/out"), kFailed, {"kelmar-host: restore failed: "});
-         unlink(Part(1).c_str());
-         unlink(Part(2).c_str());
+         unlink((parts + "1").c_str());
+         unlink((parts + "2").c_str());
          ExpectFailure(Backup("/tmp/w/b"), kFailed,
                        {"\"object already exists\"; "
                         "deleted the parts it had committed: 1, 2"});
          EXPECT_EQ(Listing(kStore), Names{"image.db2inst1.SAMPLE.0.20261205141541.3"});
-         EXPECT_NE(Host({"query-images"}).out.find("total: 0 objects"), npos);
        }},
       {.name = "a store this user may not write, then may not list: the backend names it", .run = [] {
          ExpectOk(Host(Backup("/tmp/w/a")));
-         DropPrivileges();  // only the owner's bits count now
+         DropPrivileges();
          ASSERT_EQ(chmod(kStore, S_IRUSR | S_IXUSR), 0);
          ExpectFailure({"backup", "--input", "/tmp/w/b"}, kFailed,
                        {"create a file in /tmp/home1/store: Permission denied", "IO_ERROR (25): \"store: Permission"});
@@ -231,15 +197,11 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
                        {"cannot list /tmp/home1/store: Permission denied", "session 1: sqluvint returned SQLUV_IO"});
          ASSERT_EQ(chmod(kStore, S_IRWXU), 0);  // for the look for hidden files below
        }},
-      {.name = "refusals by the library, the backend (forwarded unchanged) and the tool", .run = [] {
+      {.name = "refusals by the library and by the backend, forwarded unchanged", .run = [] {
          ExpectFailure({"backup", "--input", "/tmp/w/a", "--options", "XjInstanceName=Instance009"}, kFailed,
                        {"store: sqluvint returned -1, return code SQLUV_INIT_FAILED (11);"});
          ExpectFailure({"backup", "--input", "/tmp/w/a", "--db", "../x"}, kFailed,
                        {"sqluvint returned SQLUV_INIT_FAILED (11): \"invalid database name\";"});
-         ExpectFailure(Restore("/tmp/w/out", kOneSession), kFailed, {"SQLUV_OBJ_NOT_FOUND (6): \"no such object\"\n"});
-         ExpectFailure({"backup", "--input", "/tmp/w/missing"}, kBadInput, {"open input file /tmp/w/missing: No such"});
-         ExpectFailure(Restore("/tmp/w"), kFailed, {"/tmp/w is neither a regular file, a character device nor a pipe"});
-         ExpectFailure({"--library", "/nowhere/libkelmar.so", "query-logs"}, kCannotLoad, {"load /nowhere/libkelmar"});
        }},
   };
   for (const Case& row : cases) {

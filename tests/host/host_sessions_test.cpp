@@ -11,30 +11,20 @@ using namespace kelmar::testbed;
 using namespace kelmar::host;
 
 constexpr std::size_t kRecordBytes = 344;
-constexpr std::size_t kLongestVmName = 17;
-constexpr std::size_t kOverDb2Limit = 65536;
 
-// The record as Vorlan's user interface passes it: each field terminated inside its room at its place, every
-// other byte zero. The last value given counts, without the tail of a longer earlier one.
+// Fields at their places, every other byte zero; the last value given counts, without a longer earlier one's tail.
 TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesIt) {
-  struct Field { const char* name; std::size_t offset; std::string value; };
-  const Field fields_in_record_order[] = {
-      {.name = "instanceName", .offset = 44, .value = "12345678"},
-      {.name = "version", .offset = 53, .value = "v"},
-      {.name = "build", .offset = 62, .value = "b"},
-      {.name = "vendorId", .offset = 71, .value = std::string(23, 'i')},
-      {.name = "vmName", .offset = 95, .value = "Instance002"},
-      {.name = "jmToken", .offset = 113, .value = std::string(63, 't')},
-      {.name = "serverId", .offset = 177, .value = std::string(127, 's')},
-      {.name = "dbInstanceName", .offset = 305, .value = std::string(38, 'd')},
-  };
-  Names args = {"--library=l", "query-logs", "--record=vmName=" + std::string(kLongestVmName, 'x')};
+  constexpr std::size_t kVmNameAt = 95;
+  constexpr std::size_t kDbInstanceNameAt = 305;
+  const std::string longest_vm_name(17, 'x');
+  const std::string vm_name = "Instance002";
+  const std::string db_instance_name(38, 'd');  // its room but the terminator, at the record's end
+  const ParsedCommandLine parsed = ParseCommandLine({"--library=l", "query-logs", "--record=vmName=" + longest_vm_name,
+                                                     "--record=vmName=" + vm_name,
+                                                     "--record=dbInstanceName=" + db_instance_name});
   std::string expected(kRecordBytes, '\0');
-  for (const Field& field : fields_in_record_order) {
-    args.insert(args.end(), {"--record", std::string(field.name) + "=" + field.value});
-    expected.replace(field.offset, field.value.size(), field.value);
-  }
-  const ParsedCommandLine parsed = ParseCommandLine(args);
+  expected.replace(kVmNameAt, vm_name.size(), vm_name);
+  expected.replace(kDbInstanceNameAt, db_instance_name.size(), db_instance_name);
   const std::vector<char>& record = parsed.command.options.bytes;
   EXPECT_EQ(std::string(record.begin(), record.end()), expected);
   EXPECT_EQ(parsed.command.options.size, kRecordBytes);
@@ -42,18 +32,13 @@ TEST(CommandLine, BuildsTheOptionsRecordAsDb2PassesIt) {
 
 // Refusals name their reason; only a real date and time names an image.
 TEST(CommandLine, RefusesWithTheReason) {
-  constexpr std::size_t kTraceChars = 100;  // of the command line, enough to tell the rows apart
   struct Case { Names args; std::string refusal; };  // no refusal: the command runs
   std::vector<Case> cases = {
       {.args = {"restore", "--output=o", "--timestamp", "20240229235959"}, .refusal = ""},
       {.args = {"restore", "--output=o", "--timestamp", "20000229000000"}, .refusal = ""},
-      {.args = {"backup"}, .refusal = "backup needs --input FILE"},
       {.args = {"restore", "--output", "o", "--timestamp", "2026"}, .refusal = "restore needs a --timestamp of 14"},
       {.args = {"backup", "--input", "x", "--sessions", "257"}, .refusal = "--sessions must be a number from 1"},
-      {.args = {"query-logs", "--record", "vmName"}, .refusal = "--record needs FIELD=VALUE"},
-      {.args = {"query-logs", "--record", "colour=red"}, .refusal = "unknown options record field \"colour\""},
       {.args = {"query-logs", "--record", "vmName=Instance0000000001"}, .refusal = "field vmName must be at most 17"},
-      {.args = {"query-logs", "--options", std::string(kOverDb2Limit, 'x')}, .refusal = "DB2's limit of 65535"},
   };
   for (const char* timestamp : {"20261305141541", "20230229120000", "21000229120000", "20261131120000",
                                 "20261205240000", "20261205146000", "20261205141560", "00001205141541"}) {
@@ -61,7 +46,7 @@ TEST(CommandLine, RefusesWithTheReason) {
                      .refusal = "--timestamp must be up to 14 digits"});
   }
   for (Case& row : cases) {
-    SCOPED_TRACE(::testing::PrintToString(row.args).substr(0, kTraceChars));
+    SCOPED_TRACE(::testing::PrintToString(row.args));
     row.args.insert(row.args.begin(), {"--library", "l"});
     const ParsedCommandLine parsed = ParseCommandLine(row.args);
     using Outcome = ParsedCommandLine::Outcome;
@@ -74,12 +59,10 @@ constexpr int kSessions = 3;
 constexpr int kPartAfterLast = 4;
 constexpr sqlint32 kSensible = -100;  // session 1's second sqluvget answers as the image has it
 
-// The scripted vendor library's answer to session 1's second sqluvget, with the bytes it claims; its sqluvint for
-// part 4, with "disk gone" in its return code. Then how the sessions end (sorted) and the failure.
 struct Case {
   const char* name;
-  sqlint32 answer, bytes = 0, part_4 = SQLUV_OBJ_NOT_FOUND;
-  Names ends;
+  sqlint32 answer, bytes = 0, part_4 = SQLUV_OBJ_NOT_FOUND;  // session 1's second sqluvget, part 4's sqluvint
+  Names ends;  // sorted
   std::string failure = "";
 };
 
@@ -125,7 +108,6 @@ const VendorCalls kScripted = {
     },
 };
 
-// Only a whole image is published: its parts joined in order, from sensible answers, with no part after the last.
 // The part after the last is asked for only once every session is committed, and ended if it opens.
 TEST(HostSessions, RestorePublishesOnlyAWholeImage) {
   const Names kCommitted = {"COMMIT 1", "COMMIT 2", "COMMIT 3"};
