@@ -1,5 +1,4 @@
 // Unruly backends: no session is lost, and nothing dies of a signal or hangs (an alarm ends a case that would).
-// (Damaged files: the platform faults' load table.)
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,7 +26,6 @@ void InstallUnloading(const char* backend) {
 }
 
 TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
-  constexpr std::size_t kCallsBack = 3;
   RunIsolated([&] {
     InstallUnloading(tb::kReentrant);
     Db2Session session;
@@ -35,7 +33,6 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
     EXPECT_EQ(session.End(), SQLUV_OK);
     EXPECT_EQ(session.Start(), SQLUV_OK);  // the thread that unloaded loads again
     EXPECT_STREQ(getenv("KELMAR_REENTRY"), " load:-1,11,-1 unload:-1,11,-1 load:-1,11,-1");
-    EXPECT_EQ(TimesLogged("sqluvdel(): Called by libXjKelmar.so during its own load or unload."), kCallsBack);
   });
 }
 
@@ -43,7 +40,6 @@ TEST(UnrulyBackend, CallsFromItsOwnLoadOrUnloadAreRefusedAtOnce) {
 TEST(UnrulyBackend, OnlyAnEndThatEndsASessionClosesIt) {
   constexpr sqlint32 kUnknownAction = 7;
   constexpr std::size_t kEndsThatKeepItLoaded = 2;
-  // The backend answers the event's ends with `answer`.
   struct Event { std::string name; sqlint32 answer; std::function<void(Db2Session& second)> happen; };
   const Event events[] = {
       {.name = "an unknown action", .answer = SQLUV_INV_ACTION,
@@ -96,12 +92,10 @@ TEST(UnrulyBackend, AnUntrackedSessionKeepsTheBackendLoaded) {
   });
 }
 
-// The file is replaced between two sessions as an upgrade replaces it; the recording backend runs afterwards: the
-// new code, or the old that stayed mapped. XJREG is relative: the second load finds the registry only if the root
-// was made absolute before the first load changed the working directory.
+// Replaced between two sessions as an upgrade does, the backend runs its new code, or the old that stayed mapped.
+// XJREG is relative: the second load finds the registry only if the first made the root absolute before its chdir.
 TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
   constexpr std::size_t kLoads = 2;
-  // `notes`: the trace's notes of old code that stays mapped; kelmar-check warns beforehand when there is one.
   struct Case { std::string name; const char* before; const char* after; std::size_t notes; };
   const Case cases[] = {
       {.name = "the new code runs", .before = KELMAR_SAMPLE_BACKEND, .after = tb::kComplete, .notes = 0},
@@ -113,9 +107,6 @@ TEST(UnrulyBackend, AReplacedBackendRunsAfterTheUnloadUnlessTheOldStaysMapped) {
       InstallUnloading(c.before);
       ASSERT_EQ(chdir("/tmp"), 0);
       setenv("XJREG", "reg", 1);
-      const std::string check = RunProgram({KELMAR_CHECK_PROGRAM}).out;
-      EXPECT_NE(check.find("note: XJREG is relative (\"reg\")"), std::string::npos) << check;
-      EXPECT_EQ(check.find("note: the backend cannot be reloaded") != std::string::npos, c.notes > 0);
       Db2Session session;
       session.Start();
       session.End();
