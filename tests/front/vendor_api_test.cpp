@@ -1,4 +1,3 @@
-// The library driven as DB2 drives it against the test backends: calls, trace, failed loads, markers, preparation.
 #include <dlfcn.h>
 
 #include <chrono>
@@ -29,7 +28,6 @@ const std::string kReturning0 = "-----------Leaving, returning 0--------";
 constexpr sqlint32 kUntouched = 1234;  // a Return_code no call may write
 constexpr std::size_t kOnce = 1;
 
-// What one call of an exported function returned, and the call the backend should have received for it.
 struct Exchange { sqlint32 result; tb::Call forwarded; };
 
 // Calls the exported function of `entry` in `session` as DB2 would; `action` goes to sqluvend only.
@@ -50,12 +48,12 @@ Exchange CallExported(tb::Entry entry, Db2Session& session, sqlint32 action) {
   }
 }
 
-Lines Then(Lines lines, const Lines& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-  return lines;
+template <typename Item>
+std::vector<Item> Then(std::vector<Item> items, const std::vector<Item>& more) {
+  items.insert(items.end(), more.begin(), more.end());
+  return items;
 }
 
-// `lines` as `tag` logs them.
 Lines Tagged(const std::string& tag, Lines lines) {
   std::ranges::for_each(lines, [&](std::string& line) { line = TraceTag(tag)(line); });
   return lines;
@@ -104,28 +102,23 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
         {.entry = tb::kDel, .name = "sqluvdel", .before = {kHoldCheck, kEntered, kReadAction, kXjreg}},
         {.entry = tb::kGetNextObj, .name = "db2VendorGetNextObj"},
     };
-    // The first sqluvint loads after its marker check; the loader's and discovery's lines are their tests' business.
-    constexpr std::size_t kLinesBeforeLoad = 5;
-    EXPECT_EQ(TraceLines().at(kLinesBeforeLoad), "initializeFptrs(): " + kEntered);
     EXPECT_TRUE(SameLines(LinesTagged("sqluvint()"), forwarded[tb::kInit].Trace(kReturning0)));
 
-    // Every later call, sqluvint included, is exactly the call of the loaded backend: no second load. The extremes
-    // show that nothing narrows the backend's result or sqluvend's action.
+    // Later calls, sqluvint too, go to the backend already loaded; the extremes show that nothing narrows.
     constexpr sqlint32 kResult = INT_MIN;
     constexpr sqlint32 kAction = INT_MAX;
     session.out.pVendorCB = &session;
     for (const Forwarded& call : forwarded) {
       SCOPED_TRACE(call.name);
       tb::SetResult(call.entry, kResult);
-      const std::size_t received_before = tb::ReceivedCalls().size();
+      const std::vector<tb::Call> received_before = tb::ReceivedCalls();
       EnableTrace();
       session.rc.return_code = kUntouched;
       const Exchange exchange = CallExported(call.entry, session, kAction);
       EXPECT_EQ(exchange.result, kResult);
       EXPECT_EQ(session.rc.return_code, kUntouched);
       EXPECT_TRUE(TraceIs(call.Trace("-----------Leaving, returning -2147483648--------")));
-      ASSERT_EQ(tb::ReceivedCalls().size(), received_before + kOnce);
-      EXPECT_EQ(tb::ReceivedCalls().back(), exchange.forwarded);
+      EXPECT_EQ(tb::ReceivedCalls(), Then(received_before, {exchange.forwarded}));
     }
   });
 }
@@ -145,7 +138,6 @@ const std::string kLoadTag = "initializeFptrs()";
 const TraceTag kLoad(kLoadTag);
 const std::string kBase = "/tmp/home/Base";
 const std::string kLibrary = kBase + "/libXjKelmar.so";
-// The lines that end a session's start whose load failed.
 const Lines kLoadFailed = {kLoad(kReturning0), "sqluvint(): initializeFptrs() failed, returning error.",
                            "sqluvint(): -----------Leaving, returning -1--------"};
 const std::string kNoBaseDir = kLoad("GetVorlanBaseDir failed, returning error.");
@@ -153,13 +145,11 @@ const std::string kNoBaseDir = kLoad("GetVorlanBaseDir failed, returning error."
 constexpr std::size_t kUnreadableLength = 1100;
 constexpr std::size_t kCutOffLength = 1004;
 
-// The loader's last lines when dlopen refuses the backend with `error` in the directory it shows as `pwd`.
 Lines DlopenFailed(const std::string& error, const std::string& pwd) {
   const std::string failed = "\", error = \"" + kLibrary + ": " + error + "\", pwd=\"" + pwd + "\"";
   return {kLoad("dlopen failed when loading \"" + kLibrary + failed), kLoad("After dlopen: sqluv_handle is:(nil)")};
 }
 
-// An installation that cannot be loaded, the loader's last lines before kLoadFailed, how the good load shows its dir.
 struct FailedLoad { std::string name; std::function<void()> arrange; Lines last_lines; std::string shown_dir = kBase; };
 
 TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) {
@@ -180,10 +170,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
          std::filesystem::copy_file(tb::kComplete, base + "/libXjKelmar.s");
        },
        .last_lines = {kNoBaseDir}},
-      // The entries are looked up in turn: the first and the last missing.
-      {.name = "without sqluvintpp", .arrange = [] { InstallBackend(tb::kWithoutEntry[tb::kInit]); },
-       .last_lines = {kLoad("Entry point sqluvintpp not found, unloading.")}},
-      {.name = "without db2VendorGetNextObjpp", .arrange = [] { InstallBackend(tb::kWithoutEntry[tb::kGetNextObj]); },
+      {.name = "without the last entry", .arrange = [] { InstallBackend(tb::kWithoutEntry[tb::kGetNextObj]); },
        .last_lines = {kLoad("Entry point db2VendorGetNextObjpp not found, unloading.")}},
   };
   for (const FailedLoad& failed : cases) {
@@ -209,7 +196,6 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       constexpr std::size_t kStartsWithoutAction = 2;
       constexpr std::size_t kLoadsTried = 3;
       EXPECT_EQ(TimesLogged("sqluvint(): ...opType: (null)"), kStartsWithoutAction);
-      EXPECT_EQ(TimesLogged("sqluvdel(): initializeFptrs() failed, returning error."), kOnce);
       EXPECT_EQ(TimesLogged(kLoad(kEntered)), kLoadsTried);
       InstallBackend(tb::kComplete);
       EnableTrace();
@@ -233,13 +219,11 @@ TEST(UnloadMarkers, KeepLoadedMarkerSparesOneCheckThenSessionStartUnloadsFirst) 
     ASSERT_EQ(session.End(), SQLUV_OK);
     void* const handle = sqluv_handle;
     WriteFile(kelmar::kUnloadMarker, "");
-    // Spared once, by sqluvint's check or by sqluvend's: the check deletes the keep-loaded marker.
     WriteFile(kelmar::kKeepLoadedMarker, "");
     EXPECT_EQ(session.Start(), SQLUV_OK);
     EXPECT_NE(access(kelmar::kKeepLoadedMarker, F_OK), 0) << "the check deletes the keep-loaded marker";
     WriteFile(kelmar::kKeepLoadedMarker, "");
     ASSERT_EQ(session.End(), SQLUV_OK);
-    // Unspared, sqluvint unloads before it loads afresh.
     EnableTrace();
     EXPECT_EQ(session.Start(), SQLUV_OK);
     EXPECT_EQ(TimesLogged("unInitializeFptrs(): sqluv_handle is:" + Shown(handle)), kOnce);

@@ -20,7 +20,6 @@ const std::string kTags = "NEEDED|RPATH|RUNPATH|SYMBOLIC";
 // Nothing of the library's own runs when it is loaded or unloaded.
 const std::string kTags = "NEEDED|RPATH|RUNPATH|SYMBOLIC|INIT|FINI|INIT_ARRAY|FINI_ARRAY|PREINIT_ARRAY";
 #endif
-// The dynamic entries with those tags, sorted, as readelf shows them with one blank between words.
 const Names kSearchAndBinding = {"(NEEDED) Shared library: [libc.so.6]", "(NEEDED) Shared library: [libdl.so.2]",
                                  "(NEEDED) Shared library: [libpthread.so.0]",
                                  "(RPATH) Library rpath: [$ORIGIN:$ORIGIN/../Base64:.]", "(SYMBOLIC) 0x0"};
@@ -28,8 +27,7 @@ const Names kExported = {"db2VendorGetNextObj", "db2VendorQueryApiVersion", "f_d
                          "f_sqluvend", "f_sqluvget", "f_sqluvint", "f_sqluvput", "get_first_vorlan_instname",
                          "get_reg_value", "sqluv_handle", "sqluvdel", "sqluvend", "sqluvget", "sqluvint", "sqluvput"};
 
-// Its search path and binding, and the symbols it defines for others: exactly the vendor interface, its helpers and
-// the backend table, bound inside it (SYMBOLIC) and at load time (BIND_NOW as an entry or a flag, or the flag NOW).
+// Bound inside itself (SYMBOLIC) and at load time: BIND_NOW as an entry or a flag, or the flag NOW.
 TEST(LinkProperties, DynamicSectionAndExportedSymbols) {
   const std::string dynamic = "readelf -d " KELMAR_SHARED_LIBRARY;
   RunIsolated([&] {
@@ -72,10 +70,8 @@ TEST(LinkProperties, ASecondCopyKeepsToItsOwnTableAndAUsedCopyStaysMapped) {
 // a later (or unnumbered) glibc symbol version, a libstdc++ symbol version, or libstdc++. Each offender is named.
 TEST(LinkProperties, ShippedBinariesNeedNothingAboveTheGlibcFloor) {
   const std::string kAboveTheFloor = R"('@GLIBC_([^2]|2\.(1[89]|[2-9][0-9]))|@GLIBCXX_|@CXXABI_|libstdc\+\+')";
-  // The library, the tools, the sample backend and a program linked as the tools are.
-  const Names kShipped = {KELMAR_SHARED_LIBRARY, KELMAR_CHECK_PROGRAM, KELMAR_HOST_PROGRAM, KELMAR_SAMPLE_BACKEND,
-                          KELMAR_CONSTRUCTOR_PROBE};
-  for (const std::string& file : kShipped) {
+  for (const std::string file : {KELMAR_SHARED_LIBRARY, KELMAR_CHECK_PROGRAM, KELMAR_HOST_PROGRAM,
+                                  KELMAR_SAMPLE_BACKEND, KELMAR_CONSTRUCTOR_PROBE}) {
     SCOPED_TRACE(file);
     const std::string needs = "{ nm -D " + file + " && readelf -d " + file + "; } | grep -E " + kAboveTheFloor;
     RunIsolated([&] { EXPECT_EQ(LinesOf(needs), Names{}); });
@@ -83,12 +79,11 @@ TEST(LinkProperties, ShippedBinariesNeedNothingAboveTheGlibcFloor) {
 }
 #endif
 
-// The start of such a program runs each of its constructors once: none would leave the C++ streams unmade.
+// A program linked as the tools are runs each of its constructors once: none would leave the C++ streams unmade.
 TEST(LinkProperties, ProgramsLinkedForTheGlibcFloorRunEachConstructorOnce) {
   RunIsolated([] { EXPECT_EQ(RunProgram({KELMAR_CONSTRUCTOR_PROBE}).out, "constructors run: 2\n"); });
 }
 
-// A backend finds a library beside it in Base only through its own $ORIGIN.
 TEST(BackendSearchPath, LibrariesBesideTheBackendNeedItsOwnOrigin) {
   constexpr sqlint32 kRefused = -1;
   constexpr sqlint32 kNeighbours = 42;  // the backend's sqluvint answer, once its neighbour loads
