@@ -94,7 +94,7 @@ void BM_SqluvputForwardedTraceOn(benchmark::State& state) {
   const Sessions& sessions = OpenSessions();
   kelmar::testbed::EnableTrace();
   Put(state, sessions.forwarded.sqluvput, sessions.forwarded_session);
-  state.counters["lines_per_call"] = static_cast<double>(kelmar::testbed::RawTraceLines().size()) /
+  state.counters["lines_per_call"] = static_cast<double>(kelmar::testbed::TraceLines().size()) /
                                      static_cast<double>(state.iterations());
   unlink(kelmar::kTraceLogPath);
 }

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) write_line();
   getppid();
 
-  const auto written = kelmar::testbed::RawTraceLines().size();
+  const auto written = kelmar::testbed::TraceLines().size();
   if (written != static_cast<std::size_t>(count) + 1) {
     std::fprintf(stderr, "wrote %zu lines, not %d\n", written, count + 1);
     return 1;

@@ -54,7 +54,6 @@ TEST(TraceLineFormat, PrefixMessageAndTheCutAt2046Characters) {
   }
 }
 
-// A line carries the process and the local time of the call; a deleted trace file is not created again.
 TEST(TraceSwitch, ALineIsStampedAndADeletedFileStaysDeleted) {
   RunIsolated([] {
     EnableTrace();

@@ -16,19 +16,11 @@ static const std::regex kPrefix(R"(^LIBKELMAR-([0-9]+): (0[1-9]|1[0-2])/(0[1-9]|
 
 void EnableTrace() { close(open(kTraceLogPath, O_WRONLY | O_CREAT | O_TRUNC, 0666)); }
 
-Lines RawTraceLines() {
+Lines TraceLines() {
   Lines lines;
   std::ifstream file(kTraceLogPath);
   for (std::string line; std::getline(file, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-Lines TraceLines() {
-  Lines lines = RawTraceLines();
-  for (std::string& line : lines) {
-    line = std::regex_replace(line, kPrefix, "", std::regex_constants::format_first_only);
+    lines.push_back(std::regex_replace(line, kPrefix, "", std::regex_constants::format_first_only));
   }
   return lines;
 }

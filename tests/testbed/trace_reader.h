@@ -14,8 +14,6 @@ using Lines = std::vector<std::string>;
 
 // An empty, writable /tmp/libkelmar.log: the trace is on, and later reads show only new lines.
 void EnableTrace();
-// The lines with their prefixes (none when the file is absent).
-Lines RawTraceLines();
 // The lines without any "LIBKELMAR-<pid>: MM/DD/YY HH:MM:SS " prefix.
 Lines TraceLines();
 bool HasTracePrefix(std::string_view line, int pid);
