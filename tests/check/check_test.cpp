@@ -11,6 +11,7 @@
 #include "check/elf_dynamic.h"
 #include "check/library_file.h"
 #include "check/report_output.h"
+#include "log/switch_files.h"
 #include "testbed/testbed.h"
 
 namespace {
@@ -33,7 +34,7 @@ const std::string kOptLibrary = "/opt/kelmar/lib/libkelmar.so";  // what --libra
 // Files of the build tree are judged in /tmp, where root owns the way to them whoever owns the checkout.
 const std::string kLibraryInLib = "/tmp/lib/libkelmar.so";
 const std::string kOlderLibrary = "/tmp/libkelmar-0.9.so";
-const std::string kTraceFile = "/tmp/libkelmar.log";  // root's, a file every user may read, in every row
+const std::string kTraceFile = kelmar::kTraceLogPath;  // root's, a file every user may read, in every row
 
 const Names kStepOrder = {"registry",    "instance",         "properties", "home",        "backend",
                           "permissions", "needed_libraries", "load",       "entry_points"};

@@ -25,11 +25,6 @@ const TraceTag kBaseLine("GetVorlanBaseDir");
 constexpr std::size_t kRoom = 1024;           // the library's own room for a name or a path
 constexpr unsigned short kRecordBytes = 344;  // the user interface's options record
 
-Lines operator+(Lines all, const Lines& more) {
-  all.insert(all.end(), more.begin(), more.end());
-  return all;
-}
-
 void SetOrUnset(const char* variable, const char* value) { value ? setenv(variable, value, 1) : unsetenv(variable); }
 
 struct Results { int found; int not_found; bool zeros_after = false; };

@@ -1,7 +1,6 @@
 // kelmar-host driving libkelmar.so and the sample backend: what is stored comes back whole or not at all.
-#include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -21,10 +20,6 @@ constexpr int kFailed = 1;  // kelmar-host's exit status when an operation fails
 constexpr int kSignalled = 128;  // plus the signal, as a shell reports a program a signal ended
 constexpr auto npos = std::string::npos;
 
-Names operator+(Names args, const Names& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
 Names HostArgs(const Names& args) { return Names{KELMAR_HOST_PROGRAM, "--library", KELMAR_SHARED_LIBRARY} + args; }
 ProgramRun Host(const Names& args) { return RunProgram(HostArgs(args)); }
 void InstallVorlan() {
@@ -162,18 +157,14 @@ TEST(Integrity, EachCaseEndsWholeOrFailsCleanly) {
       {.name = "a restore stopped by SIGTERM with its data under way ends by that signal, leaving no image", .run = [] {
          WriteFile("/tmp/w/big", std::string(kBigImage, 'x'));
          ExpectOk(Host(Backup("/tmp/w/big")));
-         Names args = HostArgs(Restore("/tmp/w/out") + Names{"--buffer-size", std::to_string(kSmallBuffer)});
-         std::vector<char*> argv(args.size() + 1);  // ends in a null pointer
-         std::ranges::transform(args, argv.begin(), [](std::string& arg) { return arg.data(); });
-         pid_t host = 0;
-         ASSERT_EQ(posix_spawn(&host, argv.front(), nullptr, nullptr, argv.data(), environ), 0);
+         const Names args = HostArgs(Restore("/tmp/w/out") + Names{"--buffer-size", std::to_string(kSmallBuffer)});
+         const pid_t host = StartProgram(args, "/dev/null", "/dev/null");
+         ASSERT_NE(host, 0);
          for (int poll = 0; poll < kPolls && !HiddenDataIn("/tmp/w"); ++poll) {
            std::this_thread::sleep_for(kPollInterval);
          }
          kill(host, SIGTERM);
-         int status = 0;
-         waitpid(host, &status, 0);
-         EXPECT_EQ(WIFSIGNALED(status) ? kSignalled + WTERMSIG(status) : WEXITSTATUS(status), kSignalled + SIGTERM);
+         EXPECT_EQ(WaitForProgram(host), kSignalled + SIGTERM);
          EXPECT_EQ(Listing("/tmp/w"), (Names{"a", "b", "big"})) << "no restored image";
        }},
       {.name = "a commit fails in one session: the backup deletes the parts it committed", .run = [] {

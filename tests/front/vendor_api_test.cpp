@@ -48,12 +48,6 @@ Exchange CallExported(tb::Entry entry, Db2Session& session, sqlint32 action) {
   }
 }
 
-template <typename Item>
-std::vector<Item> Then(std::vector<Item> items, const std::vector<Item>& more) {
-  items.insert(items.end(), more.begin(), more.end());
-  return items;
-}
-
 Lines Tagged(const std::string& tag, Lines lines) {
   std::ranges::for_each(lines, [&](std::string& line) { line = TraceTag(tag)(line); });
   return lines;
@@ -70,7 +64,7 @@ struct Forwarded {
     const std::string pointer = Shown(dlsym(sqluv_handle, (name + "pp").c_str()));
     const Lines backend = {"sqluv_handle is:" + Shown(sqluv_handle) + ", f_" + name + " is " + pointer,
                            "Calling " + name + "pp()"};
-    return Tagged(name + "()", Then(Then(Then(before, backend), after), {leaving}));
+    return Tagged(name + "()", before + backend + after + Lines{leaving});
   }
 };
 
@@ -90,7 +84,7 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
     db2VendorQueryApiVersion(&version);
     db2VendorQueryApiVersion(nullptr);
     EXPECT_EQ(version, 8020000u);
-    EXPECT_TRUE(TraceIs(Then(Tagged("sqluvend()", refused), Tagged("sqluvget()", refused))));
+    EXPECT_TRUE(TraceIs(Tagged("sqluvend()", refused) + Tagged("sqluvget()", refused)));
 
     EnableTrace();
     ASSERT_EQ(session.Start(), SQLUV_OK);
@@ -118,7 +112,7 @@ TEST(VendorApi, CallsReachTheBackendWithArgumentsAndResultsUnchanged) {
       EXPECT_EQ(exchange.result, kResult);
       EXPECT_EQ(session.rc.return_code, kUntouched);
       EXPECT_TRUE(TraceIs(call.Trace("-----------Leaving, returning -2147483648--------")));
-      EXPECT_EQ(tb::ReceivedCalls(), Then(received_before, {exchange.forwarded}));
+      EXPECT_EQ(tb::ReceivedCalls(), received_before + std::vector{exchange.forwarded});
     }
   });
 }
@@ -184,7 +178,7 @@ TEST(Loader, EveryFailedLoadFailsTheCallLeavesNothingAndTheNextCallLoadsAfresh) 
       Db2Session session;
       session.info.action = nullptr;
       EXPECT_EQ(session.Start(), -1);
-      EXPECT_TRUE(TraceEndsWith(Then(failed.last_lines, kLoadFailed)));
+      EXPECT_TRUE(TraceEndsWith(failed.last_lines + kLoadFailed));
       EXPECT_TRUE(tb::TableEmpty());
       EXPECT_EQ(dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
       EXPECT_EQ(sqluvint(nullptr, &session.out, nullptr), -1) << "a null Return_code is never written";

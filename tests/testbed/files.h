@@ -15,6 +15,13 @@ namespace kelmar::testbed {
 
 using Names = std::vector<std::string>;
 
+// `items`, then `more`: lines, arguments or calls joined in order.
+template <typename Item>
+std::vector<Item> operator+(std::vector<Item> items, const std::vector<Item>& more) {
+  items.insert(items.end(), more.begin(), more.end());
+  return items;
+}
+
 void MakeDirs(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 

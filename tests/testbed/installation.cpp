@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "testbed/files.h"
 #include "testbed/trace_reader.h"
@@ -37,12 +35,8 @@ Installation& Installation::Home(const std::string& home) {
 }
 
 Installation& Installation::Backend(const std::string& variant) {
-  std::string content;
-  if (!variant.empty()) {
-    std::ifstream copied(variant, std::ios::binary);
-    EXPECT_TRUE(copied) << "cannot read " << variant;
-    content = (std::ostringstream() << copied.rdbuf()).str();
-  }
+  const std::string content = variant.empty() ? "" : ReadFile(variant);
+  EXPECT_TRUE(variant.empty() || !content.empty()) << "cannot read " << variant;
   WriteFile(BaseDir() + "/libXjKelmar.so", content, 0755);
   return *this;
 }
